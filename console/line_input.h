@@ -1,0 +1,13 @@
+// Line input from the console or from redirected UTF-16LE standard input.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The line that stands for end of input.
+inline constexpr char16_t kEndOfInput = 0x0004;
+
+// Reads one line and appends it, without its line end, to `out`; returns
+// its length in code units. At end of input the line is the single code
+// unit kEndOfInput. Call only between ConsoleOpen and ConsoleClose.
+std::size_t ConsoleReadLine(std::pmr::u16string& out);

@@ -1,0 +1,79 @@
+// The only door to the operating system. Everything the console layer needs
+// from the OS goes through these few calls; platform/posix.cpp and
+// platform/win32.cpp implement them, and tests link a scripted double instead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace platform {
+
+// A standard stream: a HANDLE on Windows, a file descriptor elsewhere.
+using Handle = std::intptr_t;
+
+Handle StandardInput();
+Handle StandardOutput();
+
+// Writes UTF-16 text to a console. Returns false when `out` is not a
+// console, which tells the caller to write bytes instead.
+bool ConsoleWrite(Handle out, std::u16string_view text);
+
+// Switches the console to line input with echo and processed control keys.
+// Does nothing (and reports nothing) when `in` is not a console.
+void ConsoleSetLineMode(Handle in);
+
+// Reads the code units of one typed line, its CR LF included, at most
+// `capacity` of them. A line too long for one call is continued by the
+// next. Returns false when `in` is not a console.
+bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count);
+
+enum class ReadStatus {
+  kOk,          // `count` bytes were read, at least one
+  kEndOfFile,   // no more bytes will come
+  kBrokenPipe,  // the writing end of a pipe has closed
+  kOtherError,  // anything else; the stream is unusable
+};
+
+// Reads up to `size` bytes from a file or pipe, waiting until some arrive.
+ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count);
+
+// Writes bytes to a file or pipe. A failed or short write is not reported.
+void WriteBytes(Handle out, const void* bytes, std::size_t size);
+
+// Pushes written bytes out to the file or pipe behind `out`.
+void Flush(Handle out);
+
+// Sets the console window title. Returns false when there is none.
+bool SetTitle(std::u16string_view title);
+
+// Makes a 16-colour attribute word (foreground bits 0-3, background bits
+// 4-7) current for text written afterwards. Returns false when `out` is
+// not a console.
+bool SetTextAttribute(Handle out, std::uint16_t attribute);
+
+enum class CodePage { kUtf8, kAnsi };
+
+// Converts UTF-16 text to bytes of `page`, size first, then conversion:
+// with `bytes` null, returns the number of bytes the conversion needs;
+// otherwise converts into `bytes` (room for `size`) and returns the number
+// of bytes written. Returns 0 when the text cannot be converted.
+std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size);
+
+// Console control events: 0 Ctrl+C, 1 Ctrl+Break, 2 close, 5 logoff,
+// 6 shutdown. A handler returns nonzero when it has handled the event;
+// zero leaves it to the default handling, which ends the process.
+using ControlHandler = std::uint32_t (*)(std::uint32_t event);
+
+// Adds `handler` in front of the default handling of control events. On
+// POSIX this also makes a write to a closed pipe fail instead of ending
+// the process.
+void RegisterControlHandler(ControlHandler handler);
+
+// The one lock of the process, guarding input read ahead of the current line.
+void LockCreate();
+void LockEnter();
+void LockLeave();
+void LockDelete();
+
+}  // namespace platform
