@@ -1,1 +1,73 @@
-// placeholder
+#include "calculator/run.h"
+
+#include <memory_resource>
+#include <string>
+#include <string_view>
+
+#include "calculator/segment_table.h"
+#include "console/console.h"
+#include "console/line_input.h"
+#include "text/number_text.h"
+
+namespace {
+
+constexpr std::u16string_view kTitle = u"Interpolation Vollstfarbenhelligkeit nach Valdrup";
+constexpr std::u16string_view kBanner =
+    u" ******* Interpolation Vollstfarbenhelligkeit nach Valdrup *******";
+constexpr std::u16string_view kRange = u"               Berechnungsbereich 380 nm bis 700 nm";
+constexpr std::u16string_view kPrompt =
+    u"   Eingabe der Spektralwellenl\u00e4nge: [nm] mit Dezimalpunkt:   ";
+constexpr std::u16string_view kReportStart = u"   Helligkeit Vollstfarbe ";
+constexpr std::u16string_view kReportMiddle = u"nm :  ";
+constexpr std::u16string_view kClosing = u"   Druecke eine Taste um das Programm zu beenden.";
+constexpr std::u16string_view kEmpty = u"";
+
+constexpr std::int32_t kWhite = 15;
+constexpr std::int32_t kBlack = 0;
+
+// Asks for one wavelength, prints its brightness, and waits for a last line.
+void Dialogue() {
+  ConsoleOpen();
+  ConsoleSetTitle(kTitle);
+  ConsoleSetColor(kWhite, kBlack);
+  ConsolePrintLine(kEmpty);
+  ConsolePrintLine(kBanner);
+  ConsolePrintLine(kEmpty);
+  ConsolePrintLine(kRange);
+  ConsolePrint(kPrompt);
+
+  std::pmr::u16string input;
+  ConsoleReadLine(input);
+  ConsolePrintLine(kEmpty);
+
+  const double wavelength = ParseDouble(input);
+  // The table is loaded only once the input is in: nothing of it is needed
+  // while the user types.
+  LoadSegmentTable();
+  const double brightness = EvaluateBrightness(wavelength);
+
+  std::pmr::u16string report(kReportStart);
+  // Only the shown wavelength is narrowed; the lookup used the double.
+  FormatFloat(NarrowToFloat(wavelength), 2, report);
+  report += kReportMiddle;
+  FormatDouble(brightness, 3, report);
+  ConsolePrintLine(report);
+
+  ConsolePrintLine(kEmpty);
+  ConsolePrintLine(kClosing);
+  std::pmr::u16string last_line;
+  ConsoleReadLine(last_line);
+  ConsoleClose();
+}
+
+}  // namespace
+
+int Run() {
+  // Every allocation of the run comes from this pool, which hands back what
+  // it holds in one go when the run ends.
+  std::pmr::unsynchronized_pool_resource pool;
+  std::pmr::memory_resource* const previous = std::pmr::set_default_resource(&pool);
+  Dialogue();
+  std::pmr::set_default_resource(previous);
+  return 0;
+}
