@@ -1,1 +1,216 @@
-// placeholder
+#include "calculator/segment_table.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory_resource>
+
+namespace {
+
+using Column = double[SegmentTable::kRows + 1];
+constexpr Column SegmentTable::*kColumns[] = {&SegmentTable::lower, &SegmentTable::upper,
+                                              &SegmentTable::c0,    &SegmentTable::c1,
+                                              &SegmentTable::c2,    &SegmentTable::c3};
+
+std::uint64_t Bits(double value) {
+  return std::bit_cast<std::uint64_t>(value);
+}
+
+// Serves the test from a pool of its own, so that the table is released in
+// bulk when the test ends. Fills every block with 0xFF bytes (NaN as a
+// double) so that a missing zero fill shows, and remembers the last block so
+// that the tests can look at the loaded table.
+class InspectingResource : public std::pmr::memory_resource {
+ public:
+  int allocations = 0;
+  void* last_block = nullptr;
+  std::size_t last_bytes = 0;
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    void* block = pool_.allocate(bytes, alignment);
+    std::memset(block, 0xFF, bytes);
+    ++allocations;
+    last_block = block;
+    last_bytes = bytes;
+    return block;
+  }
+  void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override {
+    pool_.deallocate(block, bytes, alignment);
+  }
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+
+  std::pmr::unsynchronized_pool_resource pool_;
+};
+
+class SegmentTableTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::pmr::set_default_resource(&resource_);
+    LoadSegmentTable();
+    ASSERT_EQ(resource_.allocations, 1);
+    ASSERT_EQ(resource_.last_bytes, sizeof(SegmentTable));
+    table_ = static_cast<const SegmentTable*>(resource_.last_block);
+  }
+  void TearDown() override { std::pmr::set_default_resource(previous_); }
+
+  // Row k's cubic at x, in the program's order of operations.
+  double Cubic(int k, double x) const {
+    const SegmentTable& t = *table_;
+    return ((t.c0[k] + t.c1[k] * x) + (t.c2[k] * x) * x) + ((t.c3[k] * x) * x) * x;
+  }
+
+  InspectingResource resource_;
+  std::pmr::memory_resource* previous_ = nullptr;
+  const SegmentTable* table_ = nullptr;
+};
+
+TEST_F(SegmentTableTest, IndexZeroIsZeroInEveryColumn) {
+  for (Column SegmentTable::*column : kColumns) {
+    EXPECT_EQ(Bits((table_->*column)[0]), Bits(0.0));
+  }
+}
+
+TEST_F(SegmentTableTest, RowsTile380To780InAscendingOrder) {
+  const SegmentTable& t = *table_;
+  EXPECT_EQ(t.lower[1], 380.0);
+  EXPECT_EQ(t.upper[SegmentTable::kRows], 780.0);
+  for (int k = 1; k <= SegmentTable::kRows; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_LT(t.lower[k], t.upper[k]);
+    EXPECT_EQ(t.lower[k], std::floor(t.lower[k]));
+    if (k < SegmentTable::kRows) {
+      EXPECT_EQ(t.upper[k], t.lower[k + 1]);
+    }
+  }
+}
+
+TEST_F(SegmentTableTest, PublishedRowsAreStoredBitExactly) {
+  struct PublishedRow {
+    int row;
+    double values[6];
+  };
+  static constexpr PublishedRow kPublished[] = {
+      {1,
+       {380, 385, -1468.5737123003337, 11.604158442938205, -0.030544284930915995,
+        2.6793232396e-05}},
+      {17,
+       {460, 463, 785671.3003129521, -5111.0817886918985, 11.082562654880277,
+        -0.008009784101332998}},
+      {18,
+       {463, 465, -1573777.0271734856, 10176.920333250462, -21.93688037307298, 0.015762313111016}},
+      {31,
+       {492, 493, -52834793.95619169, 321499.7305969523, -652.1185831958112, 0.4409185822824961}},
+      {32,
+       {493, 494, 161497529.8632202, -982756.7986947366, 1993.4352667771823, -1.347826414318582}},
+      {53,
+       {569, 570, -24380409.20647403, 128317.52880325519, -225.11764991404166,
+        0.13164774848774402}},
+      {54,
+       {570, 571, -543324.4386871189, 2862.4105004327444, -5.023777961955427,
+        0.0029378818490969996}},
+      {86,
+       {695, 700, 16087.19664814297, -68.75744555846484, 0.09816814340921302, -4.6720072967e-05}},
+      {87,
+       {700, 780, 272.6832252812561, -0.9809594604895141, 0.0013445918406760002,
+        -6.136198390000001e-07}},
+  };
+  for (const PublishedRow& published : kPublished) {
+    for (int column = 0; column < 6; ++column) {
+      SCOPED_TRACE(testing::Message() << "row " << published.row << ", column " << column);
+      EXPECT_EQ(Bits((table_->*kColumns[column])[published.row]), Bits(published.values[column]));
+    }
+  }
+}
+
+// Both rows that meet at a knot reproduce the knot's value.
+TEST_F(SegmentTableTest, EveryRowMeetsItsKnots) {
+  struct Knot {
+    double nm;
+    double value;
+  };
+  static constexpr Knot kKnots[SegmentTable::kRows + 1] = {
+      {380, 0.61},  {385, 0.60},  {390, 0.60},  {395, 0.59},  {400, 0.58},  {405, 0.58},
+      {410, 0.58},  {415, 0.58},  {420, 0.62},  {425, 0.70},  {430, 0.84},  {435, 1.04},
+      {440, 1.32},  {445, 1.71},  {450, 2.14},  {455, 2.74},  {460, 3.59},  {463, 4.43},
+      {465, 4.83},  {470, 7.05},  {475, 10.78}, {480, 17.08}, {482, 20.63}, {485, 27.44},
+      {486, 30.24}, {487, 33.34}, {488, 36.77}, {489, 40.55}, {490, 44.69}, {491, 48.04},
+      {492, 54.50}, {493, 60.21}, {494, 65.65}, {495, 65.94}, {497, 66.51}, {500, 67.32},
+      {505, 68.56}, {510, 69.85}, {515, 71.24}, {520, 72.71}, {525, 74.27}, {530, 75.94},
+      {535, 77.68}, {540, 79.56}, {545, 81.68}, {550, 84.12}, {555, 86.97}, {560, 90.42},
+      {565, 94.60}, {566, 95.54}, {567, 96.53}, {568, 97.56}, {569, 98.64}, {570, 99.24},
+      {571, 98.10}, {572, 96.94}, {573, 95.62}, {574, 94.10}, {575, 92.44}, {578, 87.18},
+      {580, 83.55}, {583, 78.46}, {585, 75.17}, {588, 70.41}, {590, 67.44}, {595, 60.79},
+      {599, 56.34}, {605, 50.78}, {610, 47.16}, {615, 44.58}, {620, 42.15}, {625, 40.45},
+      {630, 39.11}, {635, 38.01}, {640, 37.12}, {645, 36.41}, {650, 35.82}, {655, 35.48},
+      {660, 35.19}, {665, 35.00}, {670, 34.85}, {675, 34.72}, {680, 34.61}, {685, 34.51},
+      {690, 34.44}, {695, 34.40}, {700, 34.39}, {780, 34.39},
+  };
+  for (int k = 1; k <= SegmentTable::kRows; ++k) {
+    SCOPED_TRACE(k);
+    const Knot& left = kKnots[k - 1];
+    const Knot& right = kKnots[k];
+    ASSERT_EQ(table_->lower[k], left.nm);
+    ASSERT_EQ(table_->upper[k], right.nm);
+    EXPECT_NEAR(Cubic(k, left.nm), left.value, 3e-7);
+    EXPECT_NEAR(Cubic(k, right.nm), right.value, 3e-7);
+  }
+}
+
+// On a bound shared by two rows the later row decides; the two cubics differ
+// in their last bits there, so the exact value tells which row was used.
+TEST_F(SegmentTableTest, SharedBoundTakesTheLaterRow) {
+  struct Tie {
+    double nm;
+    int row;
+  };
+  static constexpr Tie kTies[] = {{385, 2}, {493, 32}, {570, 54}, {700, 87}};
+  for (const Tie& tie : kTies) {
+    SCOPED_TRACE(tie.nm);
+    ASSERT_NE(Bits(Cubic(tie.row - 1, tie.nm)), Bits(Cubic(tie.row, tie.nm)));
+    EXPECT_EQ(Bits(EvaluateBrightness(tie.nm)), Bits(Cubic(tie.row, tie.nm)));
+  }
+}
+
+TEST_F(SegmentTableTest, WavelengthOutsideEveryRowGivesPositiveZero) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  static constexpr double kOutside[] = {379.999,
+                                        780.0001,
+                                        0.0,
+                                        -0.0,
+                                        -550.0,
+                                        1000.0,
+                                        kInf,
+                                        -kInf,
+                                        std::numeric_limits<double>::quiet_NaN(),
+                                        -std::numeric_limits<double>::quiet_NaN(),
+                                        std::numeric_limits<double>::max(),
+                                        std::numeric_limits<double>::lowest()};
+  for (double nm : kOutside) {
+    SCOPED_TRACE(nm);
+    EXPECT_EQ(Bits(EvaluateBrightness(nm)), Bits(0.0));
+  }
+}
+
+TEST_F(SegmentTableTest, ReferenceBrightnesses) {
+  struct Reference {
+    double nm;
+    double brightness;  // as printed with three decimals
+  };
+  static constexpr Reference kReferences[] = {
+      {380, 0.610},  {385, 0.600},  {493, 60.210}, {550, 84.120}, {555.5, 87.285}, {570, 99.240},
+      {600, 55.328}, {650, 35.820}, {700, 34.390}, {750, 34.426}, {780, 34.390},
+  };
+  for (const Reference& reference : kReferences) {
+    SCOPED_TRACE(reference.nm);
+    EXPECT_NEAR(EvaluateBrightness(reference.nm), reference.brightness, 5e-4);
+  }
+}
+
+}  // namespace
