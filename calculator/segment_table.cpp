@@ -19,6 +19,8 @@ SegmentTable* table = nullptr;
 }  // namespace
 
 void LoadSegmentTable() {
+  // new_object value-initialises the table, so every entry, index 0 included,
+  // starts at 0.0.
   table = std::pmr::polymorphic_allocator<>{}.new_object<SegmentTable>();
   const double* cursor = kSegmentData;
   for (int k = 1; k <= SegmentTable::kRows; ++k) {

@@ -1,13 +1,18 @@
 #include "calculator/segment_table.h"
 
+#include "text/number_text.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory_resource>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -198,18 +203,22 @@ TEST_F(SegmentTableTest, WavelengthOutsideEveryRowGivesPositiveZero) {
   }
 }
 
-TEST_F(SegmentTableTest, ReferenceBrightnesses) {
+// The brightnesses as the report line prints them.
+TEST_F(SegmentTableTest, ReferenceBrightnessesWithThreeDecimals) {
   struct Reference {
     double nm;
-    double brightness;  // as printed with three decimals
+    std::u16string_view printed;
   };
   static constexpr Reference kReferences[] = {
-      {380, 0.610},  {385, 0.600},  {493, 60.210}, {550, 84.120}, {555.5, 87.285}, {570, 99.240},
-      {600, 55.328}, {650, 35.820}, {700, 34.390}, {750, 34.426}, {780, 34.390},
+      {380, u"0.610"},    {385, u"0.600"},  {493, u"60.210"}, {550, u"84.120"},
+      {555.5, u"87.285"}, {570, u"99.240"}, {600, u"55.328"}, {650, u"35.820"},
+      {700, u"34.390"},   {750, u"34.426"}, {780, u"34.390"},
   };
   for (const Reference& reference : kReferences) {
     SCOPED_TRACE(reference.nm);
-    EXPECT_NEAR(EvaluateBrightness(reference.nm), reference.brightness, 5e-4);
+    std::pmr::u16string text;
+    FormatDouble(EvaluateBrightness(reference.nm), 3, text);
+    EXPECT_EQ(std::u16string(text.data(), text.size()), reference.printed);
   }
 }
 

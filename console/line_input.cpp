@@ -1,1 +1,183 @@
-// placeholder
+// Line input. At a console the console does the line editing and we take
+// the finished line. Redirected input is a raw stream of UTF-16LE code units
+// that we split into lines at CR, LF or CR LF ourselves, keeping what was read
+// past the current line for the next call.
+#include "console/line_input.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+
+#include "console/console.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Redirected bytes are read straight into the code units, which is their
+// low-byte-first reading only on a little-endian machine.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr char16_t kCr = 0x000D;
+constexpr char16_t kLf = 0x000A;
+constexpr char16_t kCtrlZ = 0x001A;  // what Ctrl+Z gives at a console
+
+// Code units reserved at the start of every call, and again whenever the room
+// runs low; also the most one console read may bring.
+constexpr std::size_t kBlock = 4096;
+// A redirected read first grows the room when fewer code units are free.
+constexpr std::size_t kLowWater = 512;
+// A redirected line longer than this comes back cut to this length; the rest
+// of it is read and dropped, so no input makes the buffer grow without end.
+constexpr std::size_t kMaxLine = std::size_t{1} << 20;
+
+// Redirected input read past the last line returned. It lies within the data
+// of a single read (at most kBlock code units), so it fits here.
+std::array<char16_t, kBlock> pending;
+std::size_t pending_length = 0;
+// The first byte of a code unit whose second byte has not been read yet. It
+// belongs right after the pending code units.
+std::optional<unsigned char> odd_byte;
+// The last line ended at a CR that was the last code unit read so far; a LF
+// that comes next completes that CR LF and is skipped.
+bool after_cr = false;
+
+// The line being read: the caller's text from `start` on.
+struct WorkingBuffer {
+  std::pmr::u16string& text;
+  std::size_t start = 0;
+  std::size_t capacity = 0;  // code units reserved
+  std::size_t length = 0;    // code units read
+
+  char16_t* units() { return text.data() + start; }
+  std::size_t free() const { return capacity - length; }
+  // The string's own storage grows geometrically, so a long line costs time
+  // linear in its length.
+  void Reserve(std::size_t units) {
+    capacity = units;
+    text.resize(start + capacity);
+  }
+};
+
+// A console read ends in CR LF unless it is the first part of a line too long
+// for one read; only the second-to-last code unit tells.
+std::size_t TrimConsoleLine(char16_t* units, std::size_t n) {
+  if (n >= 2 && units[n - 2] == kCr) n -= 2;
+  if (n == 1 && units[0] == kCtrlZ) units[0] = kEndOfInput;
+  return n;
+}
+
+void SkipLfAfterCr(WorkingBuffer& line) {
+  if (!after_cr || line.length == 0) return;
+  after_cr = false;
+  char16_t* units = line.units();
+  if (units[0] != kLf) return;
+  std::memmove(units, units + 1, (line.length - 1) * sizeof(char16_t));
+  --line.length;
+}
+
+std::optional<std::size_t> FindLineEnd(WorkingBuffer& line, std::size_t from) {
+  const char16_t* units = line.units();
+  for (std::size_t k = from; k < line.length; ++k) {
+    if (units[k] == kCr || units[k] == kLf) return k;
+  }
+  return std::nullopt;
+}
+
+// Ends the line at the line end at `k` and keeps what follows it for the next
+// call. A LF completes a CR only when it has been read already: the line is
+// not held back waiting for it.
+void TakeLine(WorkingBuffer& line, std::size_t k) {
+  const char16_t* units = line.units();
+  std::size_t next = k + 1;
+  if (units[k] == kCr) {
+    if (next == line.length) {
+      after_cr = true;
+    } else if (units[next] == kLf) {
+      ++next;
+    }
+  }
+  pending_length = line.length - next;
+  std::copy_n(units + next, pending_length, pending.begin());
+  line.length = std::min(k, kMaxLine);
+}
+
+// Reads into the free room right after the code units read so far. A byte
+// held from the last read goes first, so a code unit split between two reads
+// is joined whole.
+platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
+  auto* bytes = reinterpret_cast<unsigned char*>(line.units() + line.length);
+  std::size_t held = 0;
+  if (odd_byte) {
+    bytes[0] = *odd_byte;
+    held = 1;
+  }
+  auto asked = static_cast<std::uint32_t>(line.free() * 2 - held);
+  std::uint32_t count = 0;
+  platform::ReadStatus status = platform::ReadBytes(in, bytes + held, asked, count);
+  if (status != platform::ReadStatus::kOk) return status;
+  if (count == 0) return platform::ReadStatus::kEndOfFile;
+  std::size_t total = held + std::min(count, asked);
+  line.length += total / 2;
+  odd_byte.reset();
+  if (total % 2 != 0) odd_byte = bytes[total - 1];
+  return platform::ReadStatus::kOk;
+}
+
+void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
+  std::copy_n(pending.begin(), pending_length, line.units());
+  line.length = pending_length;
+  pending_length = 0;
+  std::size_t scan = 0;
+  for (;;) {
+    SkipLfAfterCr(line);
+    if (std::optional<std::size_t> k = FindLineEnd(line, scan)) {
+      TakeLine(line, *k);
+      return;
+    }
+    line.length = std::min(line.length, kMaxLine);
+    scan = line.length;
+    if (line.free() < kLowWater) line.Reserve(line.length + kBlock);
+    switch (ReadMore(line, in)) {
+      case platform::ReadStatus::kOk:
+        break;
+      case platform::ReadStatus::kEndOfFile:
+      case platform::ReadStatus::kBrokenPipe:
+        odd_byte.reset();  // half a code unit at the end is no text
+        if (line.length == 0) {
+          line.units()[0] = kEndOfInput;
+          line.length = 1;
+        }
+        return;
+      case platform::ReadStatus::kOtherError:
+        return;
+    }
+  }
+}
+
+}  // namespace
+
+std::size_t ConsoleReadLine(std::pmr::u16string& out) {
+  WorkingBuffer line{out, out.size()};
+  line.Reserve(kBlock);
+  platform::Handle in = ConsoleInputHandle();
+  platform::ConsoleSetLineMode(in);
+  std::uint32_t count = 0;
+  if (platform::ConsoleRead(in, line.units(), kBlock, count)) {
+    line.length = TrimConsoleLine(line.units(), std::min<std::size_t>(count, kBlock));
+  } else {
+    platform::LockEnter();
+    ReadRedirected(line, in);
+    platform::LockLeave();
+  }
+  out.resize(line.start + line.length);
+  return line.length;
+}
+
+void ConsoleResetInput() {
+  pending_length = 0;
+  odd_byte.reset();
+  after_cr = false;
+}

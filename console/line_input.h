@@ -11,3 +11,8 @@ inline constexpr char16_t kEndOfInput = 0x0004;
 // its length in code units. At end of input the line is the single code
 // unit kEndOfInput. Call only between ConsoleOpen and ConsoleClose.
 std::size_t ConsoleReadLine(std::pmr::u16string& out);
+
+// Forgets input read ahead of the current line and every other trace of
+// earlier reads, so the next ConsoleReadLine starts on a fresh stream.
+// ConsoleOpen calls it.
+void ConsoleResetInput();

@@ -1,1 +1,390 @@
-// placeholder
+// The OS layer on Linux (and other POSIX systems). Standard input and output
+// are file descriptors 0 and 1, and a "console" is a terminal: text goes to
+// it as UTF-8, colour and title as escape sequences, and a typed line comes
+// back as UTF-16 ending in CR LF, the way a Windows console hands it over.
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cstdint>
+#include <iterator>
+#include <mutex>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/unicode.h"
+
+namespace platform {
+namespace {
+
+int Descriptor(Handle handle) { return static_cast<int>(handle); }
+
+bool IsTerminal(Handle handle) { return isatty(Descriptor(handle)) == 1; }
+
+// Blocks until `fd` is ready for `events` (or has an error or hang-up to
+// report, which the next read or write then returns). False when poll
+// itself fails.
+bool WaitUntilReady(int fd, short events) {
+  pollfd entry{fd, events, 0};
+  while (poll(&entry, 1, -1) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// read(2) that retries interruptions and waits out a non-blocking
+// descriptor that has nothing yet. Returns what read returns.
+ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = read(fd, buffer, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilReady(fd, POLLIN)) continue;
+    return -1;
+  }
+}
+
+// Writes all of `bytes`, across short writes, interruptions and a full
+// non-blocking pipe. Any other error (EPIPE, ENOSPC, EBADF, ...) drops the
+// rest: the callers do not report failed writes.
+void WriteAll(int fd, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, bytes, size);
+    if (n > 0) {
+      bytes += n;
+      size -= static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+               WaitUntilReady(fd, POLLOUT)) {
+      continue;
+    } else {
+      return;  // an error, or a write that took nothing and would only spin
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Terminal output
+
+// Collects terminal output in a stack buffer and writes it in pieces, so
+// that no text, however long, needs a heap copy.
+class TerminalWriter {
+ public:
+  explicit TerminalWriter(int fd) : fd_(fd) {}
+  ~TerminalWriter() { Flush(); }
+
+  void PutAscii(std::string_view ascii) {
+    for (char c : ascii) {
+      MakeRoom(1);
+      buffer_[used_++] = c;
+    }
+  }
+
+  void PutNumber(int number) {
+    MakeRoom(16);
+    used_ = static_cast<std::size_t>(
+        std::to_chars(buffer_ + used_, buffer_ + sizeof buffer_, number).ptr - buffer_);
+  }
+
+  // Puts `text` as UTF-8; with `skip_controls`, leaves out C0 and C1
+  // control characters (which could end an escape sequence early).
+  void PutText(std::u16string_view text, bool skip_controls) {
+    for (std::size_t pos = 0; pos < text.size();) {
+      const char32_t c = NextCodePointUtf16(text, pos);
+      if (skip_controls && (c < 0x20 || (c >= 0x7F && c <= 0x9F))) continue;
+      MakeRoom(4);
+      used_ += PutUtf8(c, buffer_ + used_);
+    }
+  }
+
+ private:
+  void MakeRoom(std::size_t bytes) {
+    if (sizeof buffer_ - used_ < bytes) Flush();
+  }
+  void Flush() {
+    WriteAll(fd_, buffer_, used_);
+    used_ = 0;
+  }
+
+  int fd_;
+  std::size_t used_ = 0;
+  char buffer_[4096];
+};
+
+// Escape sequences go only to a terminal that is known to take them: a
+// TERM of "dumb" (or none at all) says it would print them literally.
+bool TakesEscapes(Handle out) {
+  if (!IsTerminal(out)) return false;
+  const char* term = getenv("TERM");
+  return term != nullptr && *term != '\0' && strcmp(term, "dumb") != 0;
+}
+
+// SGR colour code of a 16-colour palette number. The palette's bits are
+// 1 blue, 2 green, 4 red, 8 bright; ANSI numbers red 1, green 2, blue 4.
+int ColourCode(unsigned colour, int normal_base, int bright_base) {
+  const int index = ((colour & 4u) ? 1 : 0) | ((colour & 2u) ? 2 : 0) | ((colour & 1u) ? 4 : 0);
+  return ((colour & 8u) ? bright_base : normal_base) + index;
+}
+
+// ---------------------------------------------------------------------------
+// Terminal input
+
+// One read from a terminal in canonical mode returns at most one line. A
+// Linux terminal keeps at most 4095 bytes of a line plus its LF: it drops
+// what is typed beyond that (cutting a multi-byte character, if need be,
+// which then reads as U+FFFD), so one read of 4096 bytes always holds the
+// whole line. Other systems keep even less (MAX_CANON).
+constexpr std::size_t kTerminalReadSize = 4096;
+
+constexpr char16_t kCtrlZ = 0x001A;
+
+// The line read last from the terminal, converted, and how much of it the
+// caller has taken. Only the main thread reads the console.
+struct TerminalLine {
+  char bytes[kTerminalReadSize];
+  // Each byte converts to at most one code unit; plus the CR before LF.
+  char16_t units[kTerminalReadSize + 1];
+  std::uint32_t taken = 0;
+  std::uint32_t length = 0;
+};
+TerminalLine terminal_line;
+
+// Reads the next line from the terminal into `terminal_line`. Returns
+// false when the read fails.
+bool ReadTerminalLine(int fd) {
+  TerminalLine& line = terminal_line;
+  const ssize_t n = ReadWaiting(fd, line.bytes, sizeof line.bytes);
+  if (n < 0) return false;
+  line.taken = 0;
+  line.length = 0;
+  if (n == 0) {
+    // Ctrl+D on an empty line: end of input, which a Windows console
+    // signals with Ctrl+Z.
+    line.units[line.length++] = kCtrlZ;
+    return true;
+  }
+
+  // A read without LF at its end is a line ended by Ctrl+D: it is handed
+  // back as it is, without a line end.
+  std::string_view bytes(line.bytes, static_cast<std::size_t>(n));
+  const bool ends_line = bytes.back() == '\n';
+  if (ends_line) bytes.remove_suffix(1);
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    line.length += static_cast<std::uint32_t>(
+        PutUtf16(NextCodePointUtf8(bytes, pos), line.units + line.length));
+  }
+  if (ends_line) {
+    line.units[line.length++] = u'\r';
+    line.units[line.length++] = u'\n';
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Windows-1252, the ANSI code page of Western European Windows systems
+
+// The characters of bytes 0x80 to 0x9F; 0 where the code page has none.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,       // 88
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,  // 98
+};
+
+char Cp1252Byte(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  for (std::size_t i = 0; i < std::size(kCp1252High); ++i) {
+    if (kCp1252High[i] != 0 && kCp1252High[i] == c) return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
+// One byte per character: a surrogate pair, like any character the code
+// page lacks, becomes a single '?'.
+std::size_t EncodeCp1252(std::u16string_view text, char* bytes, std::size_t size) {
+  std::size_t written = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const char32_t c = NextCodePointUtf16(text, pos);
+    if (bytes != nullptr) {
+      if (written == size) return 0;
+      bytes[written] = Cp1252Byte(c);
+    }
+    ++written;
+  }
+  return written;
+}
+
+// ---------------------------------------------------------------------------
+// Control events
+
+std::atomic<ControlHandler> control_handler{nullptr};
+static_assert(std::atomic<ControlHandler>::is_always_lock_free,
+              "the signal handler reads the control handler");
+
+struct SignalEvent {
+  int signal;
+  std::uint32_t event;
+};
+// The signals that stand for the console control events: Ctrl+C, Ctrl+\ as
+// Ctrl+Break, the terminal going away as closing the window, and a polite
+// request to end as shutdown.
+constexpr SignalEvent kSignalEvents[] = {
+    {SIGINT, 0},
+    {SIGQUIT, 1},
+    {SIGHUP, 2},
+    {SIGTERM, 6},
+};
+
+// Runs in signal context: only async-signal-safe calls. When the handler
+// declines, the default action is restored and the signal raised again.
+// It stays blocked until this function returns, and is then delivered
+// and ends the process exactly as it would have without a handler.
+void OnSignal(int signal) {
+  const int saved_errno = errno;
+  std::uint32_t event = 0;
+  for (const SignalEvent& entry : kSignalEvents) {
+    if (entry.signal == signal) event = entry.event;
+  }
+  const ControlHandler handler = control_handler.load();
+  if (handler == nullptr || handler(event) == 0) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    raise(signal);
+  }
+  errno = saved_errno;
+}
+
+std::mutex input_lock;
+
+}  // namespace
+
+Handle StandardInput() { return STDIN_FILENO; }
+Handle StandardOutput() { return STDOUT_FILENO; }
+
+bool ConsoleWrite(Handle out, std::u16string_view text) {
+  if (!IsTerminal(out)) return false;
+  TerminalWriter(Descriptor(out)).PutText(text, false);
+  return true;
+}
+
+void ConsoleSetLineMode(Handle in) {
+  const int fd = Descriptor(in);
+  termios mode;
+  if (tcgetattr(fd, &mode) != 0) return;  // not a terminal
+  const tcflag_t local = mode.c_lflag;
+  const tcflag_t input = mode.c_iflag;
+  // Line editing with echo (ECHOE, ECHOK: erasing shows on screen), Ctrl+C
+  // and friends as signals, Enter (CR) read as LF so it ends the line, and
+  // erasing by UTF-8 character rather than byte.
+  mode.c_lflag |= ICANON | ECHO | ECHOE | ECHOK | ISIG;
+  mode.c_iflag |= ICRNL;
+  mode.c_iflag &= ~static_cast<tcflag_t>(INLCR | IGNCR);
+#ifdef IUTF8
+  mode.c_iflag |= IUTF8;
+#endif
+  // Changing the mode from a background job would stop it (SIGTTOU), so
+  // only change what needs changing. A failure is ignored.
+  if (mode.c_lflag != local || mode.c_iflag != input) tcsetattr(fd, TCSANOW, &mode);
+}
+
+bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count) {
+  count = 0;
+  if (!IsTerminal(in)) return false;
+  TerminalLine& line = terminal_line;
+  // What did not fit last time is handed back before the terminal is read
+  // again. A failed read makes this look like no console at all, and the
+  // byte read that follows meets the same error and reports it.
+  if (line.taken == line.length && !ReadTerminalLine(Descriptor(in))) return false;
+  count = std::min(capacity, line.length - line.taken);
+  std::copy_n(line.units + line.taken, count, buffer);
+  line.taken += count;
+  return true;
+}
+
+ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
+  count = 0;
+  // A closed pipe is end of file here; POSIX has no separate broken-pipe
+  // error on the reading side.
+  const ssize_t n = ReadWaiting(Descriptor(in), buffer, size);
+  if (n < 0) return ReadStatus::kOtherError;
+  if (n == 0) return ReadStatus::kEndOfFile;
+  count = static_cast<std::uint32_t>(n);
+  return ReadStatus::kOk;
+}
+
+void WriteBytes(Handle out, const void* bytes, std::size_t size) {
+  WriteAll(Descriptor(out), static_cast<const char*>(bytes), size);
+}
+
+// Every write is an unbuffered system call, so its bytes are already with
+// the file, pipe or terminal when it returns. Flushing is about other
+// processes seeing the output, not about durability, so there is no fsync.
+void Flush(Handle) {}
+
+bool SetTitle(std::u16string_view title) {
+  if (!TakesEscapes(STDOUT_FILENO)) return false;
+  TerminalWriter writer(STDOUT_FILENO);
+  writer.PutAscii("\x1b]0;");
+  writer.PutText(title, true);
+  writer.PutAscii("\a");
+  return true;
+}
+
+bool SetTextAttribute(Handle out, std::uint16_t attribute) {
+  if (!TakesEscapes(out)) return false;
+  TerminalWriter writer(Descriptor(out));
+  writer.PutAscii("\x1b[");
+  writer.PutNumber(ColourCode(attribute & 0xFu, 30, 90));
+  writer.PutAscii(";");
+  writer.PutNumber(ColourCode((attribute >> 4) & 0xFu, 40, 100));
+  writer.PutAscii("m");
+  return true;
+}
+
+std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
+  if (page == CodePage::kAnsi) return EncodeCp1252(text, bytes, size);
+  return bytes == nullptr ? Utf8Size(text) : ConvertToUtf8(text, bytes, size);
+}
+
+void RegisterControlHandler(ControlHandler handler) {
+  control_handler.store(handler);
+
+  // A write to a pipe whose reader has gone fails with EPIPE instead of
+  // ending the process.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (const SignalEvent& entry : kSignalEvents) sigaddset(&action.sa_mask, entry.signal);
+  for (const SignalEvent& entry : kSignalEvents) {
+    // A signal ignored from the start stays ignored: nohup and background
+    // jobs rely on that, and a handler would make the signal end the run.
+    struct sigaction previous {};
+    if (sigaction(entry.signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+      continue;
+    }
+    sigaction(entry.signal, &action, nullptr);
+  }
+}
+
+void LockCreate() {}
+void LockEnter() { input_lock.lock(); }
+void LockLeave() { input_lock.unlock(); }
+void LockDelete() {}
+
+}  // namespace platform

@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# Measures the program against fixed references, side by side, in one run:
+#
+#   (a) instructions of a whole run on the input 550 (callgrind), against
+#       bench/minimal.c, which writes the same bytes with the same write(2)
+#       calls and makes the same two read(2) calls. Target: ratio <= 1.5.
+#   (b) wall time to read a 64 MiB single-line UTF-16LE input from a file,
+#       against `dd bs=8k` reading the same file (the same 8 KiB reads with
+#       no scanning); best of $RUNS each. Target: ratio <= 1.3.
+#   (c) peak resident memory on that input (/usr/bin/time -f %M).
+#       Target: <= 16 MiB.
+#
+# Usage: bench/run_bench.sh [PROGRAM]      (default: build/helligkeit)
+#        RUNS=9 bench/run_bench.sh ...     (timing repetitions, default 5)
+#
+# Run by hand on a quiet machine; it is not a test and always exits 0 once
+# the figures are printed. Needs valgrind, cc and dd; /usr/bin/time (package
+# `time`) and strace are used when present.
+set -euo pipefail
+
+script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo_dir=$(dirname "$script_dir")
+program=${1:-$repo_dir/build/helligkeit}
+runs=${RUNS:-5}
+cc=${CC:-cc}
+
+die() {
+  echo "run_bench: $*" >&2
+  exit 2
+}
+
+[[ -x $program && -f $program ]] || die "no program at '$program' (build it first, or pass its path)"
+program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
+command -v "$cc" >/dev/null || die "no C compiler '$cc' (set CC)"
+command -v dd >/dev/null || die "dd not found"
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/helligkeit-bench.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+
+# --- inputs and the reference program ---------------------------------------
+
+# "550" CR LF as UTF-16LE, then end of file.
+printf '5\x005\x000\x00\r\x00\n\x00' >"$tmp/in550"
+
+# One 64 MiB line: "550", spaces, CR LF (32 Mi UTF-16LE code units). The
+# spaces keep the report at 550.00 whatever part of the line is kept.
+big_bytes=$((64 * 1024 * 1024))
+(
+  set +o pipefail # `yes` and `tr` end on SIGPIPE when head has enough
+  printf '5\x005\x000\x00'
+  yes ' ' | tr '\n' '\000' | head -c $((big_bytes - 10))
+  printf '\r\x00\n\x00'
+) >"$tmp/big"
+[[ $(stat -c %s "$tmp/big") -eq $big_bytes ]] || die "could not build the 64 MiB input"
+
+"$cc" -O2 -o "$tmp/minimal" "$script_dir/minimal.c" || die "could not build bench/minimal.c"
+
+# --- helpers -----------------------------------------------------------------
+
+now_us() { echo "${EPOCHREALTIME//[!0-9]/}"; }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+
+verdict() { # ratio-or-value, limit
+  awk -v r="$1" -v t="$2" 'BEGIN { if (r == "-") print "-"; else if (r + 0 <= t + 0) print "met"; else print "MISSED" }'
+}
+
+# Runs a command with stdin from $1 and output dropped; a failure stops the
+# benchmark, since its figures would mean nothing.
+run_quiet() {
+  local input=$1 status=0
+  shift
+  "$@" <"$input" >/dev/null 2>&1 || status=$?
+  [[ $status -eq 0 ]] || die "'$*' exited with status $status"
+}
+
+# Total instructions (Ir) of one run under callgrind; stdin from $2.
+instructions() {
+  local name=$1 input=$2 status=0
+  shift 2
+  valgrind --tool=callgrind --callgrind-out-file="$tmp/callgrind.$name.out" \
+    --log-file="$tmp/valgrind.$name.log" "$@" <"$input" >/dev/null || status=$?
+  if [[ $status -ne 0 ]]; then
+    cat "$tmp/valgrind.$name.log" >&2
+    die "valgrind run of $name exited with status $status"
+  fi
+  sed -n 's/.*Collected : *\([0-9][0-9]*\).*/\1/p' "$tmp/valgrind.$name.log"
+}
+
+# Wall time in microseconds of one run; stdin from $1.
+time_us() {
+  local start
+  start=$(now_us)
+  run_quiet "$@"
+  echo $(($(now_us) - start))
+}
+
+# Peak resident set in KiB of one run; stdin from $1.
+peak_kib() {
+  local input=$1
+  shift
+  if [[ -x /usr/bin/time ]]; then
+    /usr/bin/time -f %M -o "$tmp/time.out" "$@" <"$input" >/dev/null 2>&1 ||
+      die "'$*' failed under /usr/bin/time"
+    tail -n 1 "$tmp/time.out"
+  else
+    # getrusage of the waited-for child gives the same figure (ru_maxrss, KiB).
+    python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$@" <"$input"
+  fi
+}
+
+syscalls() { # number of system calls of one run; stdin from $1
+  local input=$1
+  shift
+  strace -f -o "$tmp/strace.out" "$@" <"$input" >/dev/null 2>&1
+  grep -cv -e '^[0-9]* *+++' -e '^[0-9]* *---' "$tmp/strace.out"
+}
+
+# --- header ------------------------------------------------------------------
+
+echo "helligkeit benchmark, $(date '+%Y-%m-%d %H:%M:%S %Z')"
+echo "command:  $0 ${*:-}"
+echo "program:  $program"
+echo "machine:  $(uname -srm); $(nproc) CPUs;" \
+  "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+echo "compiler: $("$cc" --version | head -n 1) (for bench/minimal.c, -O2)"
+echo
+
+# --- sanity: both produce the same dialogue -----------------------------------
+
+"$program" <"$tmp/in550" >"$tmp/out.program" 2>/dev/null || die "the program failed on 550"
+"$tmp/minimal" <"$tmp/in550" >"$tmp/out.minimal"
+if cmp -s "$tmp/out.program" "$tmp/out.minimal"; then
+  echo "check: output for 550 is byte-identical to the reference ($(stat -c %s "$tmp/out.minimal") bytes)"
+else
+  echo "WARNING: output for 550 differs from the reference (first differing byte below)"
+  cmp "$tmp/out.program" "$tmp/out.minimal" || true
+fi
+"$program" <"$tmp/big" >"$tmp/out.big" 2>/dev/null || die "the program failed on the 64 MiB line"
+if grep -q '550.00nm :  84.120' "$tmp/out.big"; then
+  echo "check: the 64 MiB line reports 550.00nm :  84.120"
+else
+  echo "WARNING: the 64 MiB line does not report 550.00nm :  84.120:"
+  grep -a 'Helligkeit' "$tmp/out.big" || true
+fi
+if command -v strace >/dev/null; then
+  echo "check: system calls for 550: program $(syscalls "$tmp/in550" "$program")," \
+    "reference $(syscalls "$tmp/in550" "$tmp/minimal")"
+fi
+echo
+
+# --- (a) instructions ----------------------------------------------------------
+
+if command -v valgrind >/dev/null; then
+  ir_program=$(instructions program "$tmp/in550" "$program")
+  ir_minimal=$(instructions minimal "$tmp/in550" "$tmp/minimal")
+  ir_ratio=$(ratio "$ir_program" "$ir_minimal")
+else
+  echo "(a) skipped: valgrind not found (apt-get install valgrind)"
+  ir_program=- ir_minimal=- ir_ratio=-
+fi
+
+# --- (b) wall time -------------------------------------------------------------
+
+cat "$tmp/big" >/dev/null # both sides read from the page cache
+best_program='' best_dd=''
+for ((round = 0; round < runs; round++)); do
+  # Alternate the two so that drift in machine load hits both alike.
+  t=$(time_us "$tmp/big" "$program")
+  if [[ -z $best_program || $t -lt $best_program ]]; then best_program=$t; fi
+  t=$(time_us /dev/null dd if="$tmp/big" of=/dev/null bs=8k)
+  if [[ -z $best_dd || $t -lt $best_dd ]]; then best_dd=$t; fi
+done
+time_ratio=$(ratio "$best_program" "$best_dd")
+
+# --- (c) peak memory -----------------------------------------------------------
+
+if [[ ! -x /usr/bin/time ]]; then
+  echo "note: /usr/bin/time not found (apt-get install time); peak memory taken with getrusage instead"
+fi
+rss_program=$(peak_kib "$tmp/big" "$program")
+rss_dd=$(peak_kib /dev/null dd if="$tmp/big" of=/dev/null bs=8k)
+
+# --- table ---------------------------------------------------------------------
+
+ms() { awk -v us="$1" 'BEGIN { printf "%.1f", us / 1000 }'; }
+
+row() { printf '%-40s %14s %14s %7s %9s  %s\n' "$@"; }
+row "figure" "program" "reference" "ratio" "target" "result"
+row "(a) instructions, input 550" "$ir_program" "$ir_minimal" "$ir_ratio" "<= 1.5" \
+  "$(verdict "$ir_ratio" 1.5)"
+row "(b) wall ms, 64 MiB line (best of $runs)" "$(ms "$best_program")" "$(ms "$best_dd")" \
+  "$time_ratio" "<= 1.3" "$(verdict "$time_ratio" 1.3)"
+row "(c) peak KiB, 64 MiB line" "$rss_program" "$rss_dd" "-" "<= 16384" \
+  "$(verdict "$rss_program" 16384)"
+echo
+echo "references: (a) bench/minimal.c built with $cc -O2; (b), (c) dd if=FILE of=/dev/null bs=8k"

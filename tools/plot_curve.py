@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Draws the brightness curve from the shipped constant table as an SVG.
+
+The table is read from the C++ source that the program compiles in (87 rows
+of six doubles: lower bound, upper bound, c0, c1, c2, c3), so the plot shows
+exactly the curve the program evaluates. Each segment is sampled densely and
+evaluated in the program's own order of operations; the 88 segment bounds
+(knots) are marked with dots, and the part of the table beyond the announced
+range (700-780 nm) is shaded.
+
+Usage:
+  python3 tools/plot_curve.py [--table calculator/segment_data.inc]
+                              [--out docs/curve.svg]
+
+Standard library only.
+"""
+
+import argparse
+import math
+import re
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+COLUMNS = 6
+ROWS = 87
+
+# Drawing geometry, in SVG user units (pixels).
+WIDTH, HEIGHT = 800, 480
+LEFT, RIGHT, TOP, BOTTOM = 64, 24, 56, 56
+X_MIN, X_MAX = 380.0, 780.0
+ANNOUNCED_END = 700.0
+SAMPLES_PER_NM = 2  # ~1 px per sample at this width; cubics are smooth
+
+# A C/C++ floating literal: hexadecimal (0x1.8p+8) or decimal (380.0, 2.6e-05,
+# 380), optionally signed. The look-behind keeps digits inside identifiers
+# (row1, kRows87) from being read as numbers.
+_HEX = r"0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)[pP][-+]?\d+"
+_DEC = r"(?:\d+\.\d*|\.\d+|\d+)(?:[eE][-+]?\d+)?"
+_NUMBER = re.compile(r"(?<![\w.])([-+]?)\s*(" + _HEX + "|" + _DEC + r")[fFlL]?(?![\w.])")
+
+
+def _strip_comments(source):
+    source = re.sub(r"/\*.*?\*/", " ", source, flags=re.S)
+    return re.sub(r"//[^\n]*", " ", source)
+
+
+def _initialiser_body(source):
+    """The text between the outermost braces, if the table is a declared array."""
+    first, last = source.find("{"), source.rfind("}")
+    return source[first + 1:last] if 0 <= first < last else source
+
+
+def _to_float(sign, literal):
+    literal = literal.rstrip("fFlL")
+    value = float.fromhex(literal) if literal[:2].lower() == "0x" else float(literal)
+    return -value if sign == "-" else value
+
+
+def read_table(path):
+    """Returns the rows as tuples (lower, upper, c0, c1, c2, c3)."""
+    source = _initialiser_body(_strip_comments(Path(path).read_text(encoding="utf-8")))
+    values = [_to_float(m.group(1), m.group(2)) for m in _NUMBER.finditer(source)]
+    if len(values) != ROWS * COLUMNS:
+        sys.exit(f"{path}: expected {ROWS * COLUMNS} numbers, found {len(values)}")
+    rows = [tuple(values[i:i + COLUMNS]) for i in range(0, len(values), COLUMNS)]
+    for previous, row in zip(rows, rows[1:]):
+        if row[0] != previous[1] or not row[0] < row[1]:
+            sys.exit(f"{path}: segments are not contiguous and ascending at {row[0]} nm")
+    if rows[0][0] != X_MIN or rows[-1][1] != X_MAX:
+        sys.exit(f"{path}: the table spans {rows[0][0]}-{rows[-1][1]} nm, not 380-780 nm")
+    return rows
+
+
+def cubic(row, x):
+    """The segment's brightness at x, in the same order of operations as the program."""
+    _, _, c0, c1, c2, c3 = row
+    return ((c0 + c1 * x) + (c2 * x) * x) + ((c3 * x) * x) * x
+
+
+def curve_points(rows):
+    """Dense samples per segment, each segment from its lower to its upper bound."""
+    points = []
+    for row in rows:
+        lower, upper = row[0], row[1]
+        steps = max(8, math.ceil((upper - lower) * SAMPLES_PER_NM))
+        start = 1 if points else 0  # the shared bound is already in from the previous row
+        for i in range(start, steps + 1):
+            x = lower + (upper - lower) * i / steps
+            points.append((x, cubic(row, x)))
+    return points
+
+
+def knots(rows):
+    """The 88 segment bounds with the value the program gives there: on a shared
+    bound the later row decides."""
+    last = rows[-1]
+    return [(row[0], cubic(row, row[0])) for row in rows] + [(last[1], cubic(last, last[1]))]
+
+
+def y_range(points):
+    low = min(0.0, math.floor(min(y for _, y in points) / 10) * 10)
+    high = max(100.0, math.ceil(max(y for _, y in points) / 10) * 10)
+    return low, high
+
+
+def _fmt(value):
+    text = f"{value:.1f}"
+    return text[:-2] if text.endswith(".0") else text
+
+
+def render_svg(rows):
+    points = curve_points(rows)
+    y_min, y_max = y_range(points)
+    plot_w, plot_h = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
+
+    def px(x):
+        return _fmt(LEFT + (x - X_MIN) / (X_MAX - X_MIN) * plot_w)
+
+    def py(y):
+        return _fmt(TOP + (y_max - y) / (y_max - y_min) * plot_h)
+
+    bottom, right = _fmt(TOP + plot_h), _fmt(LEFT + plot_w)
+    out = [
+        f'<svg xmlns="http://www.w3.org/2000/svg" width="{WIDTH}" height="{HEIGHT}" '
+        f'viewBox="0 0 {WIDTH} {HEIGHT}" font-family="sans-serif" font-size="12">',
+        f'<rect width="{WIDTH}" height="{HEIGHT}" fill="#fff"/>',
+        # Beyond the announced range: the table still reaches 780 nm.
+        f'<rect x="{px(ANNOUNCED_END)}" y="{TOP}" '
+        f'width="{_fmt(float(px(X_MAX)) - float(px(ANNOUNCED_END)))}" height="{plot_h}" '
+        f'fill="#f1f1f1"/>',
+    ]
+
+    grid, x_labels, y_labels = [], [], []
+    for x in range(int(X_MIN), int(X_MAX) + 1, 20):
+        grid.append(f"M{px(x)} {TOP}V{bottom}")
+        x_labels.append(f'<text x="{px(x)}" y="{_fmt(TOP + plot_h + 18)}">{x}</text>')
+    for y in range(int(y_min), int(y_max) + 1, 10):
+        grid.append(f"M{LEFT} {py(y)}H{right}")
+        y_labels.append(f'<text x="{LEFT - 8}" y="{_fmt(float(py(y)) + 4)}">{y}</text>')
+    out.append(f'<path d="{"".join(grid)}" stroke="#e3e3e3" stroke-width="1"/>')
+    out.append('<g text-anchor="middle" fill="#333">' + "".join(x_labels) + "</g>")
+    out.append('<g text-anchor="end" fill="#333">' + "".join(y_labels) + "</g>")
+    out.append(f'<rect x="{LEFT}" y="{TOP}" width="{plot_w}" height="{plot_h}" '
+               f'fill="none" stroke="#555"/>')
+
+    out.append(f'<path d="M{px(ANNOUNCED_END)} {TOP}V{bottom}" stroke="#888" '
+               f'stroke-dasharray="4 3"/>')
+    out.append(f'<text x="{_fmt(float(px(ANNOUNCED_END)) + 6)}" y="{TOP + 16}" fill="#555" '
+               f'font-size="11">announced range</text>')
+    out.append(f'<text x="{_fmt(float(px(ANNOUNCED_END)) + 6)}" y="{TOP + 30}" fill="#555" '
+               f'font-size="11">ends at 700 nm</text>')
+
+    path = "M" + " ".join(f"{px(x)} {py(y)}" for x, y in points)
+    out.append(f'<path d="{path}" fill="none" stroke="#1f5fbf" stroke-width="1.6" '
+               f'stroke-linejoin="round"/>')
+    dots = "".join(f'<circle cx="{px(x)}" cy="{py(y)}" r="2.4"/>' for x, y in knots(rows))
+    out.append(f'<g fill="#c0392b">{dots}</g>')
+
+    out.append(f'<text x="{WIDTH // 2}" y="24" text-anchor="middle" font-size="16" '
+               f'font-weight="bold">Brightness of a full colour over wavelength</text>')
+    out.append(f'<text x="{WIDTH // 2}" y="42" text-anchor="middle" fill="#555">'
+               f'{len(rows)} cubic segments; dots mark the {len(rows) + 1} segment bounds</text>')
+    out.append(f'<text x="{LEFT + plot_w // 2}" y="{HEIGHT - 14}" text-anchor="middle">'
+               f"wavelength [nm]</text>")
+    out.append(f'<text transform="translate(18 {TOP + plot_h // 2}) rotate(-90)" '
+               f'text-anchor="middle">brightness</text>')
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--table", default=ROOT / "calculator" / "segment_data.inc",
+                        help="the constant table in C++ source (default: %(default)s)")
+    parser.add_argument("--out", default=ROOT / "docs" / "curve.svg",
+                        help="where to write the SVG (default: %(default)s)")
+    args = parser.parse_args(argv)
+    svg = render_svg(read_table(args.table))
+    out = Path(args.out)
+    out.parent.mkdir(parents=True, exist_ok=True)
+    out.write_text(svg, encoding="utf-8")
+    print(f"wrote {out} ({len(svg.encode('utf-8'))} bytes)")
+
+
+if __name__ == "__main__":
+    main()
