@@ -18,14 +18,16 @@ platform::Handle output_handle = 0;
 bool lock_exists = false;
 
 void WriteBytesIfAny(const void* bytes, std::size_t size) {
-  if (size > 0) platform::WriteBytes(output_handle, bytes, size);
+  if (size > 0)
+    platform::WriteBytes(output_handle, bytes, size);
 }
 
 // Converts to `page` (size first, then the conversion) and writes the bytes.
 // A text that cannot be converted writes nothing.
 void WriteEncoded(platform::CodePage page, std::u16string_view text) {
   std::size_t size = platform::EncodeText(page, text, nullptr, 0);
-  if (size == 0) return;
+  if (size == 0)
+    return;
   std::pmr::string bytes(size, '\0');  // the string keeps a zero byte after them
   std::size_t written = platform::EncodeText(page, text, bytes.data(), size);
   WriteBytesIfAny(bytes.data(), written);
@@ -34,7 +36,8 @@ void WriteEncoded(platform::CodePage page, std::u16string_view text) {
 // The one write path of ConsolePrint and ConsolePrintLine. Neither a failed
 // nor a short byte write is repeated or reported.
 void ConsoleWriteText(std::u16string_view text) {
-  if (platform::ConsoleWrite(output_handle, text)) return;
+  if (platform::ConsoleWrite(output_handle, text))
+    return;
   switch (output_mode) {
     case OutputUtf8:
       WriteEncoded(platform::CodePage::kUtf8, text);
@@ -56,7 +59,8 @@ int ConsoleOpen(std::optional<std::u16string_view> title, std::int32_t mode) {
   input_handle = platform::StandardInput();
   output_handle = platform::StandardOutput();
   platform::RegisterControlHandler(ConsoleControlHandler);
-  if (title) platform::SetTitle(*title);
+  if (title)
+    platform::SetTitle(*title);
   if (!lock_exists) {
     platform::LockCreate();
     lock_exists = true;
@@ -64,10 +68,13 @@ int ConsoleOpen(std::optional<std::u16string_view> title, std::int32_t mode) {
   return 1;
 }
 
-int ConsoleSetTitle(std::u16string_view title) { return platform::SetTitle(title) ? 1 : 0; }
+int ConsoleSetTitle(std::u16string_view title) {
+  return platform::SetTitle(title) ? 1 : 0;
+}
 
 void ConsoleSetColor(std::int32_t foreground, std::int32_t background) {
-  if (foreground >= 16 || background >= 16) return;
+  if (foreground >= 16 || background >= 16)
+    return;
   // Negative values pass the check above; the attribute is then the low
   // 16 bits of the same OR, computed on unsigned values so nothing overflows.
   auto fg = static_cast<std::uint32_t>(foreground);
@@ -76,7 +83,8 @@ void ConsoleSetColor(std::int32_t foreground, std::int32_t background) {
 }
 
 void ConsolePrint(std::optional<std::u16string_view> text) {
-  if (text) ConsoleWriteText(*text);
+  if (text)
+    ConsoleWriteText(*text);
 }
 
 void ConsolePrintLine(std::optional<std::u16string_view> text) {
@@ -87,11 +95,16 @@ void ConsolePrintLine(std::optional<std::u16string_view> text) {
 }
 
 void ConsoleClose() {
-  if (!lock_exists) return;
+  if (!lock_exists)
+    return;
   platform::LockDelete();
   lock_exists = false;
 }
 
-std::uint32_t ConsoleControlHandler(std::uint32_t /*event*/) { return 0; }
+std::uint32_t ConsoleControlHandler(std::uint32_t /*event*/) {
+  return 0;
+}
 
-platform::Handle ConsoleInputHandle() { return input_handle; }
+platform::Handle ConsoleInputHandle() {
+  return input_handle;
+}

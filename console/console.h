@@ -15,7 +15,8 @@ inline constexpr std::int32_t OutputAnsi = 24;   // the system's ANSI code page
 inline constexpr std::int32_t OutputUtf16 = 25;  // UTF-16LE, no byte-order mark
 
 // Takes the standard handles, registers the control handler, sets the title
-// if one is given and creates the input lock. Always returns 1.
+// if one is given and creates the input lock. Line input starts afresh, with
+// nothing read ahead. Always returns 1.
 int ConsoleOpen(std::optional<std::u16string_view> title = std::nullopt,
                 std::int32_t output_mode = OutputUtf8);
 

@@ -64,16 +64,20 @@ struct WorkingBuffer {
 // A console read ends in CR LF unless it is the first part of a line too long
 // for one read; only the second-to-last code unit tells.
 std::size_t TrimConsoleLine(char16_t* units, std::size_t n) {
-  if (n >= 2 && units[n - 2] == kCr) n -= 2;
-  if (n == 1 && units[0] == kCtrlZ) units[0] = kEndOfInput;
+  if (n >= 2 && units[n - 2] == kCr)
+    n -= 2;
+  if (n == 1 && units[0] == kCtrlZ)
+    units[0] = kEndOfInput;
   return n;
 }
 
 void SkipLfAfterCr(WorkingBuffer& line) {
-  if (!after_cr || line.length == 0) return;
+  if (!after_cr || line.length == 0)
+    return;
   after_cr = false;
   char16_t* units = line.units();
-  if (units[0] != kLf) return;
+  if (units[0] != kLf)
+    return;
   std::memmove(units, units + 1, (line.length - 1) * sizeof(char16_t));
   --line.length;
 }
@@ -81,7 +85,8 @@ void SkipLfAfterCr(WorkingBuffer& line) {
 std::optional<std::size_t> FindLineEnd(WorkingBuffer& line, std::size_t from) {
   const char16_t* units = line.units();
   for (std::size_t k = from; k < line.length; ++k) {
-    if (units[k] == kCr || units[k] == kLf) return k;
+    if (units[k] == kCr || units[k] == kLf)
+      return k;
   }
   return std::nullopt;
 }
@@ -117,12 +122,15 @@ platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
   auto asked = static_cast<std::uint32_t>(line.free() * 2 - held);
   std::uint32_t count = 0;
   platform::ReadStatus status = platform::ReadBytes(in, bytes + held, asked, count);
-  if (status != platform::ReadStatus::kOk) return status;
-  if (count == 0) return platform::ReadStatus::kEndOfFile;
+  if (status != platform::ReadStatus::kOk)
+    return status;
+  if (count == 0)
+    return platform::ReadStatus::kEndOfFile;
   std::size_t total = held + std::min(count, asked);
   line.length += total / 2;
   odd_byte.reset();
-  if (total % 2 != 0) odd_byte = bytes[total - 1];
+  if (total % 2 != 0)
+    odd_byte = bytes[total - 1];
   return platform::ReadStatus::kOk;
 }
 
@@ -139,7 +147,8 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
     }
     line.length = std::min(line.length, kMaxLine);
     scan = line.length;
-    if (line.free() < kLowWater) line.Reserve(line.length + kBlock);
+    if (line.free() < kLowWater)
+      line.Reserve(line.length + kBlock);
     switch (ReadMore(line, in)) {
       case platform::ReadStatus::kOk:
         break;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory_resource>
 #include <string>
 
 // The line that stands for end of input.

@@ -1,1 +1,297 @@
-// placeholder
+#include "console/line_input.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "platform/fake_platform.h"
+
+namespace {
+
+using platform::ReadStatus;
+using Lines = std::vector<std::u16string>;
+using Sizes = std::vector<std::uint32_t>;
+
+const std::u16string kEnd(1, kEndOfInput);
+constexpr std::size_t kMaxLine = 1'048'576;
+
+// Reads one line after some text already in the caller's string, and checks
+// that the line was appended and its length returned.
+std::u16string ReadLine() {
+  const std::u16string_view before = u"vorher";
+  std::pmr::u16string out(before);
+  std::size_t length = ConsoleReadLine(out);
+  EXPECT_EQ(out.size(), before.size() + length);
+  EXPECT_EQ(out.substr(0, before.size()), before);
+  return std::u16string(out.substr(before.size()));
+}
+
+Lines ReadLines(std::size_t count) {
+  Lines lines;
+  for (std::size_t i = 0; i < count; ++i)
+    lines.push_back(ReadLine());
+  return lines;
+}
+
+Lines WithEnd(Lines lines, std::size_t ends = 2) {
+  lines.insert(lines.end(), ends, kEnd);
+  return lines;
+}
+
+class LineInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Reset();
+    ConsoleOpen();
+    fake::state.calls.clear();
+  }
+  void TearDown() override { ConsoleClose(); }
+};
+
+// --- Console ---------------------------------------------------------------
+
+struct ConsoleCase {
+  std::u16string read;
+  std::u16string line;
+};
+
+TEST_F(LineInputTest, ConsoleLines) {
+  const ConsoleCase cases[] = {
+      {u"550\r\n", u"550"},     {u"\r\n", u""},
+      {u"\x1A\r\n", kEnd},      {u"\x1A", kEnd},
+      {u"\x1Ax\r\n", u"\x1Ax"}, {u"", u""},
+      {u"ab\rc", u"ab"},  // only the second-to-last code unit is looked at
+      {u"ab\r", u"ab\r"},       {std::u16string(4096, u'x'), std::u16string(4096, u'x')},
+  };
+  for (const ConsoleCase& c : cases) {
+    fake::state.console_reads.push_back({true, c.read});
+    fake::state.calls.clear();
+    EXPECT_EQ(ReadLine(), c.line);
+    EXPECT_EQ(fake::CallNames(), (std::vector<std::string>{"ConsoleSetLineMode", "ConsoleRead"}));
+    EXPECT_EQ(fake::SizesOf("ConsoleRead"), Sizes{4096});
+    EXPECT_EQ(fake::state.calls[0].handle, fake::kInput);
+  }
+}
+
+TEST_F(LineInputTest, ConsoleLineOf4095KeepsItsCrAndTheNextCallGivesTheLf) {
+  fake::state.console_reads.push_back({true, std::u16string(4095, u'x') + u"\r\n"});
+  EXPECT_EQ(ReadLine(), std::u16string(4095, u'x') + u"\r");
+  EXPECT_EQ(ReadLine(), u"\n");
+}
+
+TEST_F(LineInputTest, ConsoleLeavesPendingInputAlone) {
+  fake::state.console_reads = {{false, {}}, {true, u"x\r\n"}, {false, {}}};
+  fake::QueueUtf16(u"1\r\n2\r\n");
+  EXPECT_EQ(ReadLines(3), (Lines{u"1", u"x", u"2"}));
+  EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);
+}
+
+// --- Redirected: splitting -------------------------------------------------
+
+struct SplitCase {
+  std::u16string input;
+  Lines lines;  // then end of input
+};
+
+TEST_F(LineInputTest, RedirectedLinesEndAtCrLfOrCrLf) {
+  const SplitCase cases[] = {
+      {u"a\rb", {u"a", u"b"}},
+      {u"a\r\n\r\nb", {u"a", u"", u"b"}},
+      {u"a\n\rb", {u"a", u"", u"b"}},
+      {u"1\r\n2\r\n", {u"1", u"2"}},
+      {u"\r\r\n\n", {u"", u"", u""}},
+      {u"", {}},
+      {u"\x1A\r\n", {u"\x1A"}},        // Ctrl+Z means nothing here
+      {u"\uFEFFa\r\n", {u"\uFEFFa"}},  // nor does a byte-order mark
+      {std::u16string(u"a\r\nb\0c\r\n", 8), {u"a", std::u16string(u"b\0c", 3)}},
+  };
+  for (const SplitCase& c : cases) {
+    SetUp();
+    fake::QueueUtf16(c.input);
+    Lines expected = WithEnd(c.lines);
+    EXPECT_EQ(ReadLines(expected.size()), expected);
+  }
+}
+
+TEST_F(LineInputTest, PendingLinesAreServedWithoutReading) {
+  fake::QueueUtf16(u"1\r\n2\r\n");
+  EXPECT_EQ(ReadLine(), u"1");
+  EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);
+  EXPECT_EQ(ReadLine(), u"2");
+  EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);
+  EXPECT_EQ(ReadLine(), kEnd);
+  EXPECT_EQ(fake::CountOf("ReadBytes"), 2u);
+  EXPECT_EQ(fake::CountOf("LockEnter"), 3u);
+  EXPECT_EQ(fake::CountOf("LockLeave"), 3u);
+  EXPECT_EQ(fake::CallNames().back(), "LockLeave");
+}
+
+TEST_F(LineInputTest, EightBitTextIsReadAsCodeUnitPairs) {
+  fake::QueueBytes("12\r\n");
+  EXPECT_EQ(ReadLines(2), (Lines{u"\u3231\u0A0D", kEnd}));
+}
+
+struct EndCase {
+  std::u16string text;
+  ReadStatus status;
+  Lines lines;
+};
+
+TEST_F(LineInputTest, EndOfInputAndReadErrors) {
+  const EndCase cases[] = {
+      {u"", ReadStatus::kEndOfFile, {kEnd, kEnd, kEnd}},
+      {u"", ReadStatus::kBrokenPipe, {kEnd, kEnd}},
+      {u"ab", ReadStatus::kEndOfFile, {u"ab", kEnd, kEnd}},
+      {u"ab", ReadStatus::kBrokenPipe, {u"ab", kEnd, kEnd}},
+      {u"", ReadStatus::kOtherError, {u"", kEnd}},  // no usable input: an empty line at once
+      {u"ab", ReadStatus::kOtherError, {u"ab", kEnd}},
+  };
+  for (const EndCase& c : cases) {
+    SetUp();
+    fake::QueueUtf16(c.text);
+    fake::QueueStatus(c.status);
+    EXPECT_EQ(ReadLines(c.lines.size()), c.lines);
+  }
+}
+
+// --- Redirected: read sizes ------------------------------------------------
+
+TEST_F(LineInputTest, RoomGrowsOnlyWhenFewerThan512AreFree) {
+  const std::pair<std::size_t, std::uint32_t> cases[] = {{3584, 1024}, {3585, 8192}};
+  for (auto [first, second_read] : cases) {
+    SetUp();
+    fake::QueueUtf16(std::u16string(first, u'x'));
+    fake::QueueUtf16(u"y\n");
+    EXPECT_EQ(ReadLine(), std::u16string(first, u'x') + u"y");
+    EXPECT_EQ(fake::SizesOf("ReadBytes"), (Sizes{8192, second_read}));
+  }
+}
+
+TEST_F(LineInputTest, LongLineIsReadWholeInBlocks) {
+  // 10,000 code units and CR LF, arriving 3,000 bytes at a time.
+  std::string bytes = fake::Utf16Bytes(std::u16string(10'000, u'x') + u"\r\n");
+  for (std::size_t at = 0; at < bytes.size(); at += 3000)
+    fake::QueueBytes(bytes.substr(at, 3000));
+  EXPECT_EQ(ReadLine(), std::u16string(10'000, u'x'));
+  EXPECT_EQ(fake::SizesOf("ReadBytes"),
+            (Sizes{8192, 5192, 2192, 8192, 7384, 4384, 1384, 8192, 6576}));
+}
+
+// --- Redirected: reads that split code units and line ends ----------------
+
+TEST_F(LineInputTest, OddByteJoinsTheNextRead) {
+  fake::QueueBytes(std::string("A\0B", 3));
+  fake::QueueBytes(std::string("\0C\0", 3));
+  EXPECT_EQ(ReadLines(2), (Lines{u"ABC", kEnd}));
+  // The held byte takes the first byte of the room.
+  EXPECT_EQ(fake::SizesOf("ReadBytes"), (Sizes{8192, 8189, 8186, 8192}));
+}
+
+TEST_F(LineInputTest, LoneByteAtTheEndIsDropped) {
+  fake::QueueBytes(std::string("A\0B", 3));
+  EXPECT_EQ(ReadLines(2), (Lines{u"A", kEnd}));
+}
+
+TEST_F(LineInputTest, CrLfSplitBetweenReadsIsOneLineEnd) {
+  fake::QueueUtf16(u"a\r");
+  fake::QueueUtf16(u"\nb\r\n");
+  EXPECT_EQ(ReadLine(), u"a");
+  EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);  // returned without waiting for the LF
+  EXPECT_EQ(ReadLines(2), (Lines{u"b", kEnd}));
+}
+
+TEST_F(LineInputTest, CrLfSplitAfterPendingInputIsOneLineEnd) {
+  fake::QueueUtf16(u"x\ra\r");
+  fake::QueueBytes(std::string("\n", 1));  // the LF, split inside its code unit
+  fake::QueueBytes(std::string("\0b\0", 3));
+  EXPECT_EQ(ReadLines(4), (Lines{u"x", u"a", u"b", kEnd}));
+}
+
+// --- Redirected: over-long lines -------------------------------------------
+
+TEST_F(LineInputTest, OverLongLinesAreCutAndTheirRestDropped) {
+  for (std::size_t length : {kMaxLine, kMaxLine + 1, 3 * kMaxLine + 5}) {
+    SetUp();
+    fake::QueueUtf16(std::u16string(length, u'x') + u"\r\nnext\r\n");
+    std::pmr::u16string out;
+    EXPECT_EQ(ConsoleReadLine(out), std::min(length, kMaxLine));
+    EXPECT_EQ(out.size(), std::min(length, kMaxLine));
+    EXPECT_EQ(out.find_first_not_of(u'x'), out.npos);
+    EXPECT_LT(out.capacity(), 2 * kMaxLine + 3 * 4096);
+    EXPECT_EQ(ReadLines(2), (Lines{u"next", kEnd}));
+  }
+}
+
+// --- Redirected: the same lines however the reads split the bytes ---------
+
+// The obviously correct splitter: whole code units, split at CR LF, CR or LF;
+// a last line without an end counts; end of input follows.
+Lines ReferenceLines(const std::string& bytes) {
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+  Lines lines;
+  std::u16string line;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    if (units[i] != u'\r' && units[i] != u'\n') {
+      line.push_back(units[i]);
+      continue;
+    }
+    if (units[i] == u'\r' && i + 1 < units.size() && units[i + 1] == u'\n')
+      ++i;
+    lines.push_back(line);
+    line.clear();
+  }
+  if (!line.empty())
+    lines.push_back(line);
+  return lines;
+}
+
+std::u16string RandomText(std::mt19937& rng) {
+  // Rich in line ends, and in code units whose bytes look like line ends.
+  static constexpr char16_t kUnits[] = {u'\r', u'\r', u'\n',  u'\n',  u'a',   u'b',
+                                        0,     0x1A,  0x0D0A, 0x0A0D, 0xFEFF, 0x0D00};
+  // Most texts are short; some run over several reads, and those mostly
+  // have long lines, so lines cross the reads and the room has to grow.
+  bool long_text = rng() % 16 == 0;
+  std::size_t plain_per_unit = !long_text ? 0 : rng() % 4 != 0 ? 500 : 8;
+  std::u16string text(rng() % (long_text ? 12'000 : 64), u'a');
+  for (char16_t& unit : text) {
+    if (rng() % (plain_per_unit + 1) == 0)
+      unit = kUnits[rng() % std::size(kUnits)];
+  }
+  return text;
+}
+
+void QueueInRandomPieces(const std::string& bytes, std::mt19937& rng) {
+  const std::size_t largest[] = {3, 17, 9000};
+  std::size_t piece_max = largest[rng() % std::size(largest)];
+  for (std::size_t at = 0; at < bytes.size();) {
+    std::size_t piece = 1 + rng() % piece_max;
+    fake::QueueBytes(bytes.substr(at, piece));
+    at += piece;
+  }
+}
+
+TEST_F(LineInputTest, SameLinesHoweverTheReadsSplit) {
+  std::mt19937 rng(20240611);
+  for (int n = 0; n < 10'000; ++n) {
+    SetUp();
+    std::string bytes = fake::Utf16Bytes(RandomText(rng));
+    if (rng() % 4 == 0)
+      bytes.push_back('\n');  // a lone byte at the end
+    QueueInRandomPieces(bytes, rng);
+    fake::QueueStatus(rng() % 2 == 0 ? ReadStatus::kEndOfFile : ReadStatus::kBrokenPipe);
+
+    Lines expected = WithEnd(ReferenceLines(bytes), 3);
+    ASSERT_EQ(ReadLines(expected.size()), expected) << "case " << n;
+    ConsoleClose();
+  }
+}
+
+}  // namespace

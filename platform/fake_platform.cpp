@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/unicode.h"
+
 namespace fake {
 
 State state;
@@ -15,39 +17,9 @@ Call& Record(std::string name, platform::Handle handle = 0, std::uint32_t size =
   return state.calls.back();
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  auto put = [&out](std::uint32_t byte) { out.push_back(static_cast<char>(byte)); };
-  if (c < 0x80) {
-    put(c);
-  } else if (c < 0x800) {
-    put(0xC0 | (c >> 6));
-    put(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    put(0xE0 | (c >> 12));
-    put(0x80 | ((c >> 6) & 0x3F));
-    put(0x80 | (c & 0x3F));
-  } else {
-    put(0xF0 | (c >> 18));
-    put(0x80 | ((c >> 12) & 0x3F));
-    put(0x80 | ((c >> 6) & 0x3F));
-    put(0x80 | (c & 0x3F));
-  }
-}
-
-// UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text) {
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    bool high = c >= 0xD800 && c < 0xDC00;
-    bool low_next = i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000;
-    if (high && low_next) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
-  }
+  platform::AppendUtf8(text, out);  // an unpaired surrogate becomes U+FFFD
   return out;
 }
 
@@ -64,39 +36,49 @@ std::string ToAnsi(std::u16string_view text) {
 
 }  // namespace
 
-void Reset() { state = State{}; }
+void Reset() {
+  state = State{};
+}
 
-void QueueUtf16(std::u16string_view units) { QueueBytes(Utf16Bytes(units)); }
+void QueueUtf16(std::u16string_view units) {
+  QueueBytes(Utf16Bytes(units));
+}
 
 void QueueBytes(std::string bytes) {
-  if (bytes.empty()) return;  // a successful read brings at least one byte
+  if (bytes.empty())
+    return;  // a successful read brings at least one byte
   state.byte_reads.push_back(ByteAnswer{platform::ReadStatus::kOk, std::move(bytes), 0});
 }
 
-void QueueStatus(platform::ReadStatus status) { state.byte_reads.push_back(ByteAnswer{status, {}, 0}); }
+void QueueStatus(platform::ReadStatus status) {
+  state.byte_reads.push_back(ByteAnswer{status, {}, 0});
+}
 
 std::vector<std::string> CallNames() {
   std::vector<std::string> names;
-  for (const Call& call : state.calls) names.push_back(call.name);
+  for (const Call& call : state.calls)
+    names.push_back(call.name);
   return names;
 }
 
 std::vector<std::uint32_t> SizesOf(std::string_view name) {
   std::vector<std::uint32_t> sizes;
   for (const Call& call : state.calls) {
-    if (call.name == name) sizes.push_back(call.size);
+    if (call.name == name)
+      sizes.push_back(call.size);
   }
   return sizes;
 }
 
 std::size_t CountOf(std::string_view name) {
-  return static_cast<std::size_t>(std::count_if(state.calls.begin(), state.calls.end(),
-                                                [&](const Call& call) { return call.name == name; }));
+  return static_cast<std::size_t>(std::count_if(
+      state.calls.begin(), state.calls.end(), [&](const Call& call) { return call.name == name; }));
 }
 
 std::string WrittenBytes() {
   std::string bytes;
-  for (const Call& call : state.calls) bytes += call.bytes;
+  for (const Call& call : state.calls)
+    bytes += call.bytes;
   return bytes;
 }
 
@@ -131,20 +113,24 @@ bool ConsoleWrite(Handle out, std::u16string_view text) {
   return state.console_write_ok;
 }
 
-void ConsoleSetLineMode(Handle in) { Record("ConsoleSetLineMode", in); }
+void ConsoleSetLineMode(Handle in) {
+  Record("ConsoleSetLineMode", in);
+}
 
 bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count) {
   Record("ConsoleRead", in, capacity);
   count = 0;
   if (state.console_reads.empty() || !state.console_reads.front().is_console) {
-    if (!state.console_reads.empty()) state.console_reads.pop_front();
+    if (!state.console_reads.empty())
+      state.console_reads.pop_front();
     return false;
   }
   std::u16string& units = state.console_reads.front().units;
   std::size_t n = std::min<std::size_t>(capacity, units.size());
   std::copy_n(units.begin(), n, buffer);
   units.erase(0, n);
-  if (units.empty()) state.console_reads.pop_front();
+  if (units.empty())
+    state.console_reads.pop_front();
   count = static_cast<std::uint32_t>(n);
   return true;
 }
@@ -152,7 +138,8 @@ bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint3
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
   Record("ReadBytes", in, size);
   count = 0;
-  if (state.byte_reads.empty()) return ReadStatus::kEndOfFile;
+  if (state.byte_reads.empty())
+    return ReadStatus::kEndOfFile;
   fake::ByteAnswer& answer = state.byte_reads.front();
   if (answer.status != ReadStatus::kOk) {
     ReadStatus status = answer.status;
@@ -162,17 +149,20 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   std::size_t n = std::min<std::size_t>(size, answer.bytes.size() - answer.taken);
   std::memcpy(buffer, answer.bytes.data() + answer.taken, n);
   answer.taken += n;
-  if (answer.taken == answer.bytes.size()) state.byte_reads.pop_front();
+  if (answer.taken == answer.bytes.size())
+    state.byte_reads.pop_front();
   count = static_cast<std::uint32_t>(n);
   return ReadStatus::kOk;
 }
 
 void WriteBytes(Handle out, const void* bytes, std::size_t size) {
-  Record("WriteBytes", out, static_cast<std::uint32_t>(size)).bytes.assign(
-      static_cast<const char*>(bytes), size);
+  Record("WriteBytes", out, static_cast<std::uint32_t>(size))
+      .bytes.assign(static_cast<const char*>(bytes), size);
 }
 
-void Flush(Handle out) { Record("Flush", out); }
+void Flush(Handle out) {
+  Record("Flush", out);
+}
 
 bool SetTitle(std::u16string_view title) {
   Record("SetTitle").text = title;
@@ -188,8 +178,10 @@ std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std
   Record(page == CodePage::kUtf8 ? "EncodeText(utf8)" : "EncodeText(ansi)", 0,
          static_cast<std::uint32_t>(size));
   std::string encoded = page == CodePage::kUtf8 ? fake::ToUtf8(text) : fake::ToAnsi(text);
-  if (bytes == nullptr) return encoded.size();
-  if (size < encoded.size()) return 0;
+  if (bytes == nullptr)
+    return encoded.size();
+  if (size < encoded.size())
+    return 0;
   std::memcpy(bytes, encoded.data(), encoded.size());
   return encoded.size();
 }
@@ -199,9 +191,17 @@ void RegisterControlHandler(ControlHandler handler) {
   state.handler = handler;
 }
 
-void LockCreate() { Record("LockCreate"); }
-void LockEnter() { Record("LockEnter"); }
-void LockLeave() { Record("LockLeave"); }
-void LockDelete() { Record("LockDelete"); }
+void LockCreate() {
+  Record("LockCreate");
+}
+void LockEnter() {
+  Record("LockEnter");
+}
+void LockLeave() {
+  Record("LockLeave");
+}
+void LockDelete() {
+  Record("LockDelete");
+}
 
 }  // namespace platform

@@ -24,9 +24,13 @@
 namespace platform {
 namespace {
 
-int Descriptor(Handle handle) { return static_cast<int>(handle); }
+int Descriptor(Handle handle) {
+  return static_cast<int>(handle);
+}
 
-bool IsTerminal(Handle handle) { return isatty(Descriptor(handle)) == 1; }
+bool IsTerminal(Handle handle) {
+  return isatty(Descriptor(handle)) == 1;
+}
 
 // Blocks until `fd` is ready for `events` (or has an error or hang-up to
 // report, which the next read or write then returns). False when poll
@@ -34,7 +38,8 @@ bool IsTerminal(Handle handle) { return isatty(Descriptor(handle)) == 1; }
 bool WaitUntilReady(int fd, short events) {
   pollfd entry{fd, events, 0};
   while (poll(&entry, 1, -1) < 0) {
-    if (errno != EINTR) return false;
+    if (errno != EINTR)
+      return false;
   }
   return true;
 }
@@ -44,9 +49,12 @@ bool WaitUntilReady(int fd, short events) {
 ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = read(fd, buffer, size);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilReady(fd, POLLIN)) continue;
+    if (n >= 0)
+      return n;
+    if (errno == EINTR)
+      continue;
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilReady(fd, POLLIN))
+      continue;
     return -1;
   }
 }
@@ -62,8 +70,7 @@ void WriteAll(int fd, const char* bytes, std::size_t size) {
       size -= static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EINTR) {
       continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-               WaitUntilReady(fd, POLLOUT)) {
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilReady(fd, POLLOUT)) {
       continue;
     } else {
       return;  // an error, or a write that took nothing and would only spin
@@ -99,7 +106,8 @@ class TerminalWriter {
   void PutText(std::u16string_view text, bool skip_controls) {
     for (std::size_t pos = 0; pos < text.size();) {
       const char32_t c = NextCodePointUtf16(text, pos);
-      if (skip_controls && (c < 0x20 || (c >= 0x7F && c <= 0x9F))) continue;
+      if (skip_controls && (c < 0x20 || (c >= 0x7F && c <= 0x9F)))
+        continue;
       MakeRoom(4);
       used_ += PutUtf8(c, buffer_ + used_);
     }
@@ -107,7 +115,8 @@ class TerminalWriter {
 
  private:
   void MakeRoom(std::size_t bytes) {
-    if (sizeof buffer_ - used_ < bytes) Flush();
+    if (sizeof buffer_ - used_ < bytes)
+      Flush();
   }
   void Flush() {
     WriteAll(fd_, buffer_, used_);
@@ -122,7 +131,8 @@ class TerminalWriter {
 // Escape sequences go only to a terminal that is known to take them: a
 // TERM of "dumb" (or none at all) says it would print them literally.
 bool TakesEscapes(Handle out) {
-  if (!IsTerminal(out)) return false;
+  if (!IsTerminal(out))
+    return false;
   const char* term = getenv("TERM");
   return term != nullptr && *term != '\0' && strcmp(term, "dumb") != 0;
 }
@@ -162,7 +172,8 @@ TerminalLine terminal_line;
 bool ReadTerminalLine(int fd) {
   TerminalLine& line = terminal_line;
   const ssize_t n = ReadWaiting(fd, line.bytes, sizeof line.bytes);
-  if (n < 0) return false;
+  if (n < 0)
+    return false;
   line.taken = 0;
   line.length = 0;
   if (n == 0) {
@@ -176,7 +187,8 @@ bool ReadTerminalLine(int fd) {
   // back as it is, without a line end.
   std::string_view bytes(line.bytes, static_cast<std::size_t>(n));
   const bool ends_line = bytes.back() == '\n';
-  if (ends_line) bytes.remove_suffix(1);
+  if (ends_line)
+    bytes.remove_suffix(1);
   for (std::size_t pos = 0; pos < bytes.size();) {
     line.length += static_cast<std::uint32_t>(
         PutUtf16(NextCodePointUtf8(bytes, pos), line.units + line.length));
@@ -200,9 +212,11 @@ constexpr char16_t kCp1252High[32] = {
 };
 
 char Cp1252Byte(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+    return static_cast<char>(c);
   for (std::size_t i = 0; i < std::size(kCp1252High); ++i) {
-    if (kCp1252High[i] != 0 && kCp1252High[i] == c) return static_cast<char>(0x80 + i);
+    if (kCp1252High[i] != 0 && kCp1252High[i] == c)
+      return static_cast<char>(0x80 + i);
   }
   return '?';
 }
@@ -214,7 +228,8 @@ std::size_t EncodeCp1252(std::u16string_view text, char* bytes, std::size_t size
   for (std::size_t pos = 0; pos < text.size();) {
     const char32_t c = NextCodePointUtf16(text, pos);
     if (bytes != nullptr) {
-      if (written == size) return 0;
+      if (written == size)
+        return 0;
       bytes[written] = Cp1252Byte(c);
     }
     ++written;
@@ -251,7 +266,8 @@ void OnSignal(int signal) {
   const int saved_errno = errno;
   std::uint32_t event = 0;
   for (const SignalEvent& entry : kSignalEvents) {
-    if (entry.signal == signal) event = entry.event;
+    if (entry.signal == signal)
+      event = entry.event;
   }
   const ControlHandler handler = control_handler.load();
   if (handler == nullptr || handler(event) == 0) {
@@ -268,11 +284,16 @@ std::mutex input_lock;
 
 }  // namespace
 
-Handle StandardInput() { return STDIN_FILENO; }
-Handle StandardOutput() { return STDOUT_FILENO; }
+Handle StandardInput() {
+  return STDIN_FILENO;
+}
+Handle StandardOutput() {
+  return STDOUT_FILENO;
+}
 
 bool ConsoleWrite(Handle out, std::u16string_view text) {
-  if (!IsTerminal(out)) return false;
+  if (!IsTerminal(out))
+    return false;
   TerminalWriter(Descriptor(out)).PutText(text, false);
   return true;
 }
@@ -280,7 +301,8 @@ bool ConsoleWrite(Handle out, std::u16string_view text) {
 void ConsoleSetLineMode(Handle in) {
   const int fd = Descriptor(in);
   termios mode;
-  if (tcgetattr(fd, &mode) != 0) return;  // not a terminal
+  if (tcgetattr(fd, &mode) != 0)
+    return;  // not a terminal
   const tcflag_t local = mode.c_lflag;
   const tcflag_t input = mode.c_iflag;
   // Line editing with echo (ECHOE, ECHOK: erasing shows on screen), Ctrl+C
@@ -294,17 +316,20 @@ void ConsoleSetLineMode(Handle in) {
 #endif
   // Changing the mode from a background job would stop it (SIGTTOU), so
   // only change what needs changing. A failure is ignored.
-  if (mode.c_lflag != local || mode.c_iflag != input) tcsetattr(fd, TCSANOW, &mode);
+  if (mode.c_lflag != local || mode.c_iflag != input)
+    tcsetattr(fd, TCSANOW, &mode);
 }
 
 bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count) {
   count = 0;
-  if (!IsTerminal(in)) return false;
+  if (!IsTerminal(in))
+    return false;
   TerminalLine& line = terminal_line;
   // What did not fit last time is handed back before the terminal is read
   // again. A failed read makes this look like no console at all, and the
   // byte read that follows meets the same error and reports it.
-  if (line.taken == line.length && !ReadTerminalLine(Descriptor(in))) return false;
+  if (line.taken == line.length && !ReadTerminalLine(Descriptor(in)))
+    return false;
   count = std::min(capacity, line.length - line.taken);
   std::copy_n(line.units + line.taken, count, buffer);
   line.taken += count;
@@ -316,8 +341,10 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   // A closed pipe is end of file here; POSIX has no separate broken-pipe
   // error on the reading side.
   const ssize_t n = ReadWaiting(Descriptor(in), buffer, size);
-  if (n < 0) return ReadStatus::kOtherError;
-  if (n == 0) return ReadStatus::kEndOfFile;
+  if (n < 0)
+    return ReadStatus::kOtherError;
+  if (n == 0)
+    return ReadStatus::kEndOfFile;
   count = static_cast<std::uint32_t>(n);
   return ReadStatus::kOk;
 }
@@ -332,7 +359,8 @@ void WriteBytes(Handle out, const void* bytes, std::size_t size) {
 void Flush(Handle) {}
 
 bool SetTitle(std::u16string_view title) {
-  if (!TakesEscapes(STDOUT_FILENO)) return false;
+  if (!TakesEscapes(STDOUT_FILENO))
+    return false;
   TerminalWriter writer(STDOUT_FILENO);
   writer.PutAscii("\x1b]0;");
   writer.PutText(title, true);
@@ -341,7 +369,8 @@ bool SetTitle(std::u16string_view title) {
 }
 
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
-  if (!TakesEscapes(out)) return false;
+  if (!TakesEscapes(out))
+    return false;
   TerminalWriter writer(Descriptor(out));
   writer.PutAscii("\x1b[");
   writer.PutNumber(ColourCode(attribute & 0xFu, 30, 90));
@@ -352,7 +381,8 @@ bool SetTextAttribute(Handle out, std::uint16_t attribute) {
 }
 
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
-  if (page == CodePage::kAnsi) return EncodeCp1252(text, bytes, size);
+  if (page == CodePage::kAnsi)
+    return EncodeCp1252(text, bytes, size);
   return bytes == nullptr ? Utf8Size(text) : ConvertToUtf8(text, bytes, size);
 }
 
@@ -370,7 +400,8 @@ void RegisterControlHandler(ControlHandler handler) {
   action.sa_handler = OnSignal;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (const SignalEvent& entry : kSignalEvents) sigaddset(&action.sa_mask, entry.signal);
+  for (const SignalEvent& entry : kSignalEvents)
+    sigaddset(&action.sa_mask, entry.signal);
   for (const SignalEvent& entry : kSignalEvents) {
     // A signal ignored from the start stays ignored: nohup and background
     // jobs rely on that, and a handler would make the signal end the run.
@@ -383,8 +414,12 @@ void RegisterControlHandler(ControlHandler handler) {
 }
 
 void LockCreate() {}
-void LockEnter() { input_lock.lock(); }
-void LockLeave() { input_lock.unlock(); }
+void LockEnter() {
+  input_lock.lock();
+}
+void LockLeave() {
+  input_lock.unlock();
+}
 void LockDelete() {}
 
 }  // namespace platform

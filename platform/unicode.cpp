@@ -5,8 +5,12 @@
 namespace platform {
 namespace {
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsHighSurrogate(char16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 // The well-formed UTF-8 sequences: how many bytes follow a lead byte, and
 // the range allowed for the first of them (the later ones are always
@@ -19,20 +23,30 @@ struct Lead {
 };
 
 Lead ClassifyLead(std::uint8_t byte) {
-  if (byte >= 0xC2 && byte <= 0xDF) return {1, 0x80, 0xBF};
-  if (byte == 0xE0) return {2, 0xA0, 0xBF};
-  if (byte == 0xED) return {2, 0x80, 0x9F};
-  if (byte >= 0xE1 && byte <= 0xEF) return {2, 0x80, 0xBF};
-  if (byte == 0xF0) return {3, 0x90, 0xBF};
-  if (byte >= 0xF1 && byte <= 0xF3) return {3, 0x80, 0xBF};
-  if (byte == 0xF4) return {3, 0x80, 0x8F};
+  if (byte >= 0xC2 && byte <= 0xDF)
+    return {1, 0x80, 0xBF};
+  if (byte == 0xE0)
+    return {2, 0xA0, 0xBF};
+  if (byte == 0xED)
+    return {2, 0x80, 0x9F};
+  if (byte >= 0xE1 && byte <= 0xEF)
+    return {2, 0x80, 0xBF};
+  if (byte == 0xF0)
+    return {3, 0x90, 0xBF};
+  if (byte >= 0xF1 && byte <= 0xF3)
+    return {3, 0x80, 0xBF};
+  if (byte == 0xF4)
+    return {3, 0x80, 0x8F};
   return {0, 0, 0};
 }
 
 std::size_t Utf8Length(char32_t c) {
-  if (c < 0x80) return 1;
-  if (c < 0x800) return 2;
-  if (c < 0x10000) return 3;
+  if (c < 0x80)
+    return 1;
+  if (c < 0x800)
+    return 2;
+  if (c < 0x10000)
+    return 3;
   return 4;
 }
 
@@ -47,15 +61,18 @@ char32_t NextCodePointUtf16(std::u16string_view text, std::size_t& pos) {
     }
     return kReplacementCharacter;
   }
-  if (IsLowSurrogate(unit)) return kReplacementCharacter;
+  if (IsLowSurrogate(unit))
+    return kReplacementCharacter;
   return unit;
 }
 
 char32_t NextCodePointUtf8(std::string_view bytes, std::size_t& pos) {
   const auto lead_byte = static_cast<std::uint8_t>(bytes[pos++]);
-  if (lead_byte < 0x80) return lead_byte;
+  if (lead_byte < 0x80)
+    return lead_byte;
   const Lead lead = ClassifyLead(lead_byte);
-  if (lead.trail_count == 0) return kReplacementCharacter;
+  if (lead.trail_count == 0)
+    return kReplacementCharacter;
 
   char32_t value = lead_byte & (0x3Fu >> lead.trail_count);
   for (int i = 0; i < lead.trail_count; ++i) {
@@ -63,9 +80,11 @@ char32_t NextCodePointUtf8(std::string_view bytes, std::size_t& pos) {
     const std::uint8_t high = i == 0 ? lead.first_max : 0xBF;
     // A byte that cannot continue the sequence is not consumed: it starts
     // the next one, so a truncated sequence costs only one U+FFFD.
-    if (pos == bytes.size()) return kReplacementCharacter;
+    if (pos == bytes.size())
+      return kReplacementCharacter;
     const auto byte = static_cast<std::uint8_t>(bytes[pos]);
-    if (byte < low || byte > high) return kReplacementCharacter;
+    if (byte < low || byte > high)
+      return kReplacementCharacter;
     ++pos;
     value = (value << 6) | (byte & 0x3Fu);
   }
@@ -73,7 +92,9 @@ char32_t NextCodePointUtf8(std::string_view bytes, std::size_t& pos) {
 }
 
 std::size_t PutUtf8(char32_t c, char* out) {
-  const auto byte = [](char32_t bits) { return static_cast<char>(static_cast<std::uint8_t>(bits)); };
+  const auto byte = [](char32_t bits) {
+    return static_cast<char>(static_cast<std::uint8_t>(bits));
+  };
   switch (Utf8Length(c)) {
     case 1:
       out[0] = byte(c);
@@ -120,8 +141,10 @@ std::size_t ConvertToUtf8(std::u16string_view text, char* bytes, std::size_t siz
   char unit[4];
   for (std::size_t pos = 0; pos < text.size();) {
     const std::size_t n = PutUtf8(NextCodePointUtf16(text, pos), unit);
-    if (n > size - written) return 0;
-    for (std::size_t i = 0; i < n; ++i) bytes[written++] = unit[i];
+    if (n > size - written)
+      return 0;
+    for (std::size_t i = 0; i < n; ++i)
+      bytes[written++] = unit[i];
   }
   return written;
 }

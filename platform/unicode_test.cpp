@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace platform {
@@ -12,6 +13,9 @@ struct ToUtf8Case {
   std::u16string text;
   std::string bytes;
 };
+void PrintTo(const ToUtf8Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ToUtf8 : public testing::TestWithParam<ToUtf8Case> {};
 
@@ -54,6 +58,9 @@ struct ToUtf16Case {
   std::string bytes;
   std::u16string text;
 };
+void PrintTo(const ToUtf16Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ToUtf16 : public testing::TestWithParam<ToUtf16Case> {};
 
@@ -78,25 +85,25 @@ INSTANTIATE_TEST_SUITE_P(
 // byte that broke a sequence starts the next one.
 INSTANTIATE_TEST_SUITE_P(
     Invalid, ToUtf16,
-    testing::Values(
-        ToUtf16Case{"StrayContinuation", "a\x80z", {u'a', kBad, u'z'}},
-        ToUtf16Case{"NeverValidBytes", "\xC0\xC1\xF5\xFF", {kBad, kBad, kBad, kBad}},
-        ToUtf16Case{"OverlongTwoByte", "\xC0\xAF", {kBad, kBad}},
-        ToUtf16Case{"OverlongThreeByte", "\xE0\x80\xAF", {kBad, kBad, kBad}},
-        ToUtf16Case{"OverlongFourByte", "\xF0\x8F\xBF\xBF", {kBad, kBad, kBad, kBad}},
-        ToUtf16Case{"EncodedSurrogate", "\xED\xA0\x80z", {kBad, kBad, kBad, u'z'}},
-        ToUtf16Case{"AboveMaximum", "\xF4\x90\x80\x80", {kBad, kBad, kBad, kBad}},
-        ToUtf16Case{"TruncatedThreeByte", "\xE2\x82z", {kBad, u'z'}},
-        ToUtf16Case{"TruncatedFourByteAtEnd", "a\xF0\x9F\x98", {u'a', kBad}},
-        ToUtf16Case{"LeadInterruptedByLead", "\xC3\xC3\xA4", {kBad, u'\u00E4'}},
-        ToUtf16Case{"AsciiInterrupts", "\xE2\x82\n", {kBad, u'\n'}}),
+    testing::Values(ToUtf16Case{"StrayContinuation", "a\x80z", {u'a', kBad, u'z'}},
+                    ToUtf16Case{"NeverValidBytes", "\xC0\xC1\xF5\xFF", {kBad, kBad, kBad, kBad}},
+                    ToUtf16Case{"OverlongTwoByte", "\xC0\xAF", {kBad, kBad}},
+                    ToUtf16Case{"OverlongThreeByte", "\xE0\x80\xAF", {kBad, kBad, kBad}},
+                    ToUtf16Case{"OverlongFourByte", "\xF0\x8F\xBF\xBF", {kBad, kBad, kBad, kBad}},
+                    ToUtf16Case{"EncodedSurrogate", "\xED\xA0\x80z", {kBad, kBad, kBad, u'z'}},
+                    ToUtf16Case{"AboveMaximum", "\xF4\x90\x80\x80", {kBad, kBad, kBad, kBad}},
+                    ToUtf16Case{"TruncatedThreeByte", "\xE2\x82z", {kBad, u'z'}},
+                    ToUtf16Case{"TruncatedFourByteAtEnd", "a\xF0\x9F\x98", {u'a', kBad}},
+                    ToUtf16Case{"LeadInterruptedByLead", "\xC3\xC3\xA4", {kBad, u'\u00E4'}},
+                    ToUtf16Case{"AsciiInterrupts", "\xE2\x82\n", {kBad, u'\n'}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every scalar value survives UTF-16 -> UTF-8 -> UTF-16.
 TEST(RoundTrip, EveryScalarValue) {
   std::u16string text;
   for (char32_t c = 0; c <= 0x10FFFF; ++c) {
-    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    if (c >= 0xD800 && c <= 0xDFFF)
+      continue;
     char16_t units[2];
     text.append(units, PutUtf16(c, units));
   }

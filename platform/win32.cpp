@@ -1,1 +1,156 @@
-// placeholder
+// The OS layer on Windows: thin wrappers over the KERNEL32 console and file
+// functions. Handles are HANDLEs carried as integers.
+//
+// char16_t and wchar_t are both UTF-16 code units on Windows; text is
+// handed to the system by reinterpreting the pointer, which is only read
+// or written on the system's side.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <memory_resource>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+HANDLE ToHandle(Handle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+Handle FromHandle(HANDLE handle) {
+  return reinterpret_cast<Handle>(handle);
+}
+
+const wchar_t* Wide(const char16_t* text) {
+  return reinterpret_cast<const wchar_t*>(text);
+}
+wchar_t* Wide(char16_t* text) {
+  return reinterpret_cast<wchar_t*>(text);
+}
+
+// The largest piece one call takes: counts are DWORDs.
+constexpr std::size_t kMaxPiece = MAXDWORD;
+
+std::atomic<ControlHandler> control_handler{nullptr};
+
+// Called by the system on a thread of its own for each control event.
+BOOL WINAPI OnControlEvent(DWORD event) {
+  const ControlHandler handler = control_handler.load();
+  return handler != nullptr && handler(event) != 0 ? TRUE : FALSE;
+}
+
+CRITICAL_SECTION input_lock;
+
+}  // namespace
+
+Handle StandardInput() {
+  return FromHandle(GetStdHandle(STD_INPUT_HANDLE));
+}
+Handle StandardOutput() {
+  return FromHandle(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+bool ConsoleWrite(Handle out, std::u16string_view text) {
+  // Fails at once, whatever the length, when `out` is not a console.
+  do {
+    const std::size_t piece = std::min(text.size(), kMaxPiece);
+    DWORD written = 0;
+    if (WriteConsoleW(ToHandle(out), Wide(text.data()), static_cast<DWORD>(piece), &written,
+                      nullptr) == 0) {
+      return false;
+    }
+    text.remove_prefix(piece);
+  } while (!text.empty());
+  return true;
+}
+
+void ConsoleSetLineMode(Handle in) {
+  // Processed input, line input, echo: the console edits the line, and
+  // Ctrl+C stays a control event. Fails on a redirected handle; ignored.
+  SetConsoleMode(ToHandle(in), ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+}
+
+bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count) {
+  DWORD read = 0;
+  const BOOL ok = ReadConsoleW(ToHandle(in), Wide(buffer), capacity, &read, nullptr);
+  count = ok == TRUE ? read : 0;
+  return ok == TRUE;
+}
+
+ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
+  DWORD read = 0;
+  count = 0;
+  if (ReadFile(ToHandle(in), buffer, size, &read, nullptr) == 0) {
+    return GetLastError() == ERROR_BROKEN_PIPE ? ReadStatus::kBrokenPipe : ReadStatus::kOtherError;
+  }
+  if (read == 0)
+    return ReadStatus::kEndOfFile;
+  count = read;
+  return ReadStatus::kOk;
+}
+
+void WriteBytes(Handle out, const void* bytes, std::size_t size) {
+  const char* next = static_cast<const char*>(bytes);
+  while (size > 0) {
+    DWORD written = 0;
+    const BOOL ok = WriteFile(ToHandle(out), next, static_cast<DWORD>(std::min(size, kMaxPiece)),
+                              &written, nullptr);
+    // A failed write, or one that took nothing, ends it: no retrying.
+    if (ok == 0 || written == 0)
+      return;
+    next += written;
+    size -= written;
+  }
+}
+
+void Flush(Handle out) {
+  FlushFileBuffers(ToHandle(out));
+}
+
+bool SetTitle(std::u16string_view title) {
+  // The system wants a zero-terminated title.
+  std::pmr::u16string terminated(title);
+  return SetConsoleTitleW(Wide(terminated.c_str())) != 0;
+}
+
+bool SetTextAttribute(Handle out, std::uint16_t attribute) {
+  return SetConsoleTextAttribute(ToHandle(out), attribute) != 0;
+}
+
+std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
+  // WideCharToMultiByte counts in ints.
+  if (text.size() > static_cast<std::size_t>(INT_MAX))
+    return 0;
+  const UINT code_page = page == CodePage::kUtf8 ? CP_UTF8 : CP_ACP;
+  const int room = bytes == nullptr ? 0 : static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+  const int converted =
+      WideCharToMultiByte(code_page, 0, Wide(text.data()), static_cast<int>(text.size()), bytes,
+                          room, nullptr, nullptr);
+  return converted > 0 ? static_cast<std::size_t>(converted) : 0;
+}
+
+void RegisterControlHandler(ControlHandler handler) {
+  control_handler.store(handler);
+  SetConsoleCtrlHandler(OnControlEvent, TRUE);
+}
+
+void LockCreate() {
+  InitializeCriticalSection(&input_lock);
+}
+void LockEnter() {
+  EnterCriticalSection(&input_lock);
+}
+void LockLeave() {
+  LeaveCriticalSection(&input_lock);
+}
+void LockDelete() {
+  DeleteCriticalSection(&input_lock);
+}
+
+}  // namespace platform

@@ -1,0 +1,550 @@
+// The POSIX OS layer against real descriptors: pipes, files, directories
+// and pseudo-terminals standing in for the console.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  UniqueFd& operator=(UniqueFd&&) = delete;
+  ~UniqueFd() { Close(); }
+  int get() const { return fd_; }
+  void Close() {
+    if (fd_ >= 0)
+      close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+struct Pipe {
+  UniqueFd read_end, write_end;
+  static Pipe Make() {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+  }
+};
+
+void SetNonBlocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// Reads from `fd` until end of file.
+std::string ReadToEnd(int fd) {
+  std::string data;
+  char chunk[65536];
+  ssize_t n;
+  while ((n = read(fd, chunk, sizeof chunk)) > 0)
+    data.append(chunk, static_cast<std::size_t>(n));
+  return data;
+}
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>(i * 7 + i / 251);
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------
+// Bytes to files and pipes
+
+class WriteToFile : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(WriteToFile, EveryByteArrives) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  const int fd = fileno(file);
+  const std::string bytes = Pattern(GetParam());
+  WriteBytes(fd, bytes.data(), bytes.size());
+  Flush(fd);
+  lseek(fd, 0, SEEK_SET);
+  EXPECT_TRUE(ReadToEnd(fd) == bytes);
+  std::fclose(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, WriteToFile, testing::Values(0u, 1u, 4096u, 3u << 20));
+
+// A pipe holds 64 KiB; a larger write has to wait for the reader, through
+// short writes (blocking) or EAGAIN (non-blocking).
+class WriteToPipe : public testing::TestWithParam<bool> {};
+
+TEST_P(WriteToPipe, LargeWriteArrivesWhileReadConcurrently) {
+  Pipe pipe = Pipe::Make();
+  if (GetParam())
+    SetNonBlocking(pipe.write_end.get());
+  std::string received;
+  std::thread reader([&] { received = ReadToEnd(pipe.read_end.get()); });
+  const std::string bytes = Pattern(4u << 20);
+  WriteBytes(pipe.write_end.get(), bytes.data(), bytes.size());
+  pipe.write_end.Close();
+  reader.join();
+  EXPECT_EQ(received.size(), bytes.size());
+  EXPECT_TRUE(received == bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WriteToPipe, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "NonBlocking" : "Blocking"; });
+
+// ---------------------------------------------------------------------------
+// Bytes from pipes and other descriptors
+
+TEST(ReadBytes, DataThenEndOfFile) {
+  Pipe pipe = Pipe::Make();
+  ASSERT_EQ(write(pipe.write_end.get(), "abc", 3), 3);
+  pipe.write_end.Close();
+
+  char buffer[16];
+  std::uint32_t count = 99;
+  ASSERT_EQ(ReadBytes(pipe.read_end.get(), buffer, sizeof buffer, count), ReadStatus::kOk);
+  EXPECT_EQ(std::string(buffer, count), "abc");
+  EXPECT_EQ(ReadBytes(pipe.read_end.get(), buffer, sizeof buffer, count), ReadStatus::kEndOfFile);
+  EXPECT_EQ(count, 0u);
+}
+
+// Data that comes later: on a non-blocking pipe (EAGAIN), and on a read
+// interrupted by a signal whose handler does not restart it (EINTR).
+void Nothing(int) {}
+
+class ReadWaits : public testing::TestWithParam<bool> {};
+
+TEST_P(ReadWaits, UntilDataArrives) {
+  const bool interrupt = GetParam();
+  Pipe pipe = Pipe::Make();
+  if (!interrupt)
+    SetNonBlocking(pipe.read_end.get());
+  struct sigaction action {
+  }, previous{};
+  action.sa_handler = Nothing;  // no SA_RESTART
+  sigaction(SIGUSR1, &action, &previous);
+
+  const pthread_t reader = pthread_self();
+  std::thread writer([&] {
+    std::this_thread::sleep_for(50ms);
+    if (interrupt)
+      pthread_kill(reader, SIGUSR1);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(write(pipe.write_end.get(), "x", 1), 1);
+  });
+  char buffer[4];
+  std::uint32_t count = 0;
+  EXPECT_EQ(ReadBytes(pipe.read_end.get(), buffer, sizeof buffer, count), ReadStatus::kOk);
+  EXPECT_EQ(std::string(buffer, count), "x");
+  writer.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, ReadWaits, testing::Values(false, true), [](const auto& info) {
+  return info.param ? "Interrupted" : "NonBlocking";
+});
+
+TEST(ReadBytes, UnreadableDescriptorsAreOtherErrors) {
+  UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY));
+  ASSERT_GE(directory.get(), 0);
+  UniqueFd closed(open("/dev/null", O_RDONLY));
+  const int closed_fd = closed.get();
+  closed.Close();
+
+  for (const int fd : {directory.get(), closed_fd}) {
+    char buffer[4];
+    std::uint32_t count = 99;
+    EXPECT_EQ(ReadBytes(fd, buffer, sizeof buffer, count), ReadStatus::kOtherError) << fd;
+    EXPECT_EQ(count, 0u);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Control events and SIGPIPE, each in a child process of its own
+
+std::uint32_t Decline(std::uint32_t) {
+  return 0;
+}
+
+volatile sig_atomic_t seen_event = -1;
+std::uint32_t Accept(std::uint32_t event) {
+  seen_event = static_cast<sig_atomic_t>(event);
+  return 1;
+}
+
+// Runs `body` in a child and returns its wait status.
+template <class Body>
+int RunInChild(Body body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return status;
+}
+
+struct SignalCase {
+  int signal;
+  std::uint32_t event;
+};
+void PrintTo(const SignalCase& c, std::ostream* os) {
+  *os << "signal " << c.signal;
+}
+
+class ControlSignal : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(ControlSignal, DeclinedEndsTheProcessAsByDefault) {
+  const int signal = GetParam().signal;
+  const int status = RunInChild([&] {
+    RegisterControlHandler(Decline);
+    raise(signal);
+  });
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), signal);
+}
+
+TEST_P(ControlSignal, HandledReachesTheHandlerWithItsEvent) {
+  const int status = RunInChild([&] {
+    RegisterControlHandler(Accept);
+    raise(GetParam().signal);
+    _exit(10 + seen_event);
+  });
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 10 + static_cast<int>(GetParam().event));
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, ControlSignal,
+                         testing::Values(SignalCase{SIGINT, 0}, SignalCase{SIGQUIT, 1},
+                                         SignalCase{SIGHUP, 2}, SignalCase{SIGTERM, 6}),
+                         [](const auto& info) { return std::to_string(info.param.signal); });
+
+TEST(ControlHandlerRegistration, SignalIgnoredAtStartStaysIgnored) {
+  const int status = RunInChild([] {
+    signal(SIGHUP, SIG_IGN);  // as under nohup
+    RegisterControlHandler(Decline);
+    raise(SIGHUP);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(ControlHandlerRegistration, WriteToGoneReaderFailsQuietly) {
+  const int status = RunInChild([] {
+    RegisterControlHandler(Decline);
+    Pipe pipe = Pipe::Make();
+    pipe.read_end.Close();
+    WriteBytes(pipe.write_end.get(), "lost", 4);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// ---------------------------------------------------------------------------
+// A pseudo-terminal as the console
+
+struct Terminal {
+  UniqueFd master, slave;
+
+  static Terminal Open() {
+    int master = -1, slave = -1;
+    EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    return {UniqueFd(master), UniqueFd(slave)};
+  }
+
+  // Output reaches the master unchanged (no LF -> CR LF).
+  void RawOutput() {
+    termios mode;
+    tcgetattr(slave.get(), &mode);
+    mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tcsetattr(slave.get(), TCSANOW, &mode);
+  }
+
+  // Everything written to the slave so far: a marker byte is written after
+  // it, and the master is read up to the marker.
+  std::string Output() {
+    const char marker = '\x01';
+    EXPECT_EQ(write(slave.get(), &marker, 1), 1);
+    std::string data;
+    char c;
+    while (read(master.get(), &c, 1) == 1 && c != marker)
+      data += c;
+    return data;
+  }
+
+  void Type(const std::string& keys) {
+    EXPECT_EQ(write(master.get(), keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+};
+
+// Swaps a descriptor in as standard output and TERM for one test.
+class TerminalAsStdout {
+ public:
+  TerminalAsStdout(int fd, const char* term) : saved_stdout_(dup(STDOUT_FILENO)) {
+    std::fflush(stdout);
+    dup2(fd, STDOUT_FILENO);
+    if (const char* old = getenv("TERM"))
+      saved_term_ = old;
+    if (term != nullptr) {
+      setenv("TERM", term, 1);
+    } else {
+      unsetenv("TERM");
+    }
+  }
+  ~TerminalAsStdout() {
+    dup2(saved_stdout_, STDOUT_FILENO);
+    close(saved_stdout_);
+    if (saved_term_) {
+      setenv("TERM", saved_term_->c_str(), 1);
+    } else {
+      unsetenv("TERM");
+    }
+  }
+
+ private:
+  int saved_stdout_;
+  std::optional<std::string> saved_term_;
+};
+
+TEST(TerminalOutput, TextArrivesAsUtf8) {
+  Terminal terminal = Terminal::Open();
+  terminal.RawOutput();
+  EXPECT_TRUE(ConsoleWrite(terminal.slave.get(), u"\u00E4\u20AC\U0001F600\xD800!\r\n"));
+  EXPECT_EQ(terminal.Output(), "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD!\r\n");
+}
+
+// Redirected output gets neither text nor escape sequences from these.
+TEST(TerminalOutput, NotATerminalWritesNothing) {
+  Pipe pipe = Pipe::Make();
+  {
+    TerminalAsStdout swap(pipe.write_end.get(), "xterm");
+    EXPECT_FALSE(ConsoleWrite(STDOUT_FILENO, u"text"));
+    EXPECT_FALSE(SetTextAttribute(STDOUT_FILENO, 15));
+    EXPECT_FALSE(SetTitle(u"Helligkeit"));
+  }
+  pipe.write_end.Close();
+  EXPECT_EQ(ReadToEnd(pipe.read_end.get()), "");
+}
+
+struct TitleCase {
+  const char* name;
+  const char* term;  // null: TERM unset
+  std::u16string title;
+  std::optional<std::string> sequence;  // none: SetTitle fails
+};
+void PrintTo(const TitleCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Title : public testing::TestWithParam<TitleCase> {};
+
+TEST_P(Title, SequenceOnlyWhereTheTerminalTakesIt) {
+  const TitleCase& c = GetParam();
+  Terminal terminal = Terminal::Open();
+  terminal.RawOutput();
+  bool set;
+  {
+    TerminalAsStdout swap(terminal.slave.get(), c.term);
+    set = SetTitle(c.title);
+  }
+  EXPECT_EQ(set, c.sequence.has_value());
+  EXPECT_EQ(terminal.Output(), c.sequence.value_or(""));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Title,
+    testing::Values(TitleCase{"Xterm", "xterm", u"Helligkeit", "\x1b]0;Helligkeit\a"},
+                    TitleCase{"Utf8", "xterm-256color", u"H\u00E4", "\x1b]0;H\xC3\xA4\a"},
+                    // A BEL or ESC in the title would end the sequence early.
+                    TitleCase{"ControlsLeftOut", "xterm", u"a\a\x1b]b\u009C", "\x1b]0;a]b\a"},
+                    TitleCase{"Dumb", "dumb", u"Helligkeit", std::nullopt},
+                    TitleCase{"EmptyTerm", "", u"Helligkeit", std::nullopt},
+                    TitleCase{"NoTerm", nullptr, u"Helligkeit", std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ColourCase {
+  std::uint16_t attribute;
+  const char* term;
+  std::optional<std::string> sequence;  // none: SetTextAttribute fails
+};
+void PrintTo(const ColourCase& c, std::ostream* os) {
+  *os << "attribute " << c.attribute << " on " << c.term;
+}
+
+class Colour : public testing::TestWithParam<ColourCase> {};
+
+TEST_P(Colour, AttributeBecomesSgr) {
+  Terminal terminal = Terminal::Open();
+  terminal.RawOutput();
+  bool set;
+  {
+    TerminalAsStdout swap(terminal.slave.get(), GetParam().term);
+    set = SetTextAttribute(terminal.slave.get(), GetParam().attribute);
+  }
+  EXPECT_EQ(set, GetParam().sequence.has_value());
+  EXPECT_EQ(terminal.Output(), GetParam().sequence.value_or(""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Attributes, Colour,
+                         testing::Values(ColourCase{15, "xterm", "\x1b[97;40m"},    // bright white
+                                         ColourCase{0x04, "xterm", "\x1b[31;40m"},  // red
+                                         ColourCase{0x01, "xterm", "\x1b[34;40m"},  // blue
+                                         ColourCase{0x1E, "xterm",
+                                                    "\x1b[93;44m"},  // yellow on blue
+                                         ColourCase{0xF0, "xterm", "\x1b[30;107m"},  // on white
+                                         ColourCase{0x8B, "xterm", "\x1b[96;100m"},  // on grey
+                                         ColourCase{15, "dumb", std::nullopt}));
+
+// ---------------------------------------------------------------------------
+// Reading typed lines from the terminal
+
+struct TypedCase {
+  const char* name;
+  std::string keys;
+  std::uint32_t capacity;
+  std::vector<std::u16string> reads;  // what each console read hands back
+};
+void PrintTo(const TypedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class TypedLine : public testing::TestWithParam<TypedCase> {};
+
+// Each case starts from a terminal in raw input mode, so the line mode
+// has to be switched on for the keys to arrive as a line.
+TEST_P(TypedLine, ComesBackAsAWindowsConsoleGivesIt) {
+  const TypedCase& c = GetParam();
+  Terminal terminal = Terminal::Open();
+  termios raw;
+  tcgetattr(terminal.slave.get(), &raw);
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+  raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IUTF8);
+  raw.c_iflag |= IGNCR;
+  tcsetattr(terminal.slave.get(), TCSANOW, &raw);
+
+  ConsoleSetLineMode(terminal.slave.get());
+  // The echo is read away so that it cannot fill the terminal's buffer.
+  std::thread drain_echo([&] { ReadToEnd(terminal.master.get()); });
+  terminal.Type(c.keys);
+  std::vector<std::u16string> reads;
+  std::vector<char16_t> buffer(c.capacity);
+  for (std::size_t i = 0; i < c.reads.size(); ++i) {
+    std::uint32_t count = 0;
+    ASSERT_TRUE(ConsoleRead(terminal.slave.get(), buffer.data(), c.capacity, count));
+    reads.emplace_back(buffer.data(), count);
+  }
+  EXPECT_TRUE(reads == c.reads);
+  terminal.slave.Close();  // ends the drain: the master reads EIO
+  drain_echo.join();
+}
+
+const std::u16string kLongest(4095, u'a');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TypedLine,
+    testing::Values(
+        TypedCase{"Number", "550\r", 4096, {u"550\r\n"}},
+        TypedCase{"EnterAlone", "\r", 4096, {u"\r\n"}},
+        TypedCase{"TwoLinesTwoReads", "1\r2\r", 4096, {u"1\r\n", u"2\r\n"}},
+        TypedCase{"Utf8", "\xC3\xA4\r", 4096, {u"\u00E4\r\n"}},
+        TypedCase{"EraseIsLineEditing", "abc\x7F\r", 4096, {u"ab\r\n"}},
+        TypedCase{"EraseTakesWholeCharacter", "a\xC3\xA4\x7F\r", 4096, {u"a\r\n"}},
+        TypedCase{"CtrlDOnEmptyLine", "\x04", 4096, {u"\x1A"}},
+        TypedCase{"CtrlDMidLine", "ab\x04", 4096, {u"ab"}},
+        TypedCase{"SplitByCapacity", "abcdef\r", 4, {u"abcd", u"ef\r\n"}},
+        TypedCase{"SplitBetweenCrAndLf", "abc\r", 4, {u"abc\r", u"\n"}},
+        TypedCase{"LongestLine", std::string(4095, 'a') + "\r", 4096, {kLongest + u"\r", u"\n"}},
+        // The terminal itself drops what is typed beyond 4095 bytes.
+        TypedCase{"TooLongLine", std::string(5000, 'a') + "\r", 4096, {kLongest + u"\r", u"\n"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TerminalInput, EchoIsSeen) {
+  Terminal terminal = Terminal::Open();
+  ConsoleSetLineMode(terminal.slave.get());
+  terminal.Type("550\r");
+  char16_t buffer[16];
+  std::uint32_t count = 0;
+  ASSERT_TRUE(ConsoleRead(terminal.slave.get(), buffer, 16, count));
+  EXPECT_EQ(terminal.Output(), "550\r\n");
+}
+
+TEST(TerminalInput, NotATerminal) {
+  Pipe pipe = Pipe::Make();
+  ASSERT_EQ(write(pipe.write_end.get(), "550\n", 4), 4);
+  ConsoleSetLineMode(pipe.read_end.get());
+  char16_t buffer[16];
+  std::uint32_t count = 99;
+  EXPECT_FALSE(ConsoleRead(pipe.read_end.get(), buffer, 16, count));
+  EXPECT_EQ(count, 0u);
+  // The bytes are still there for the byte read.
+  char bytes[8];
+  EXPECT_EQ(ReadBytes(pipe.read_end.get(), bytes, sizeof bytes, count), ReadStatus::kOk);
+  EXPECT_EQ(count, 4u);
+}
+
+// ---------------------------------------------------------------------------
+// Text to bytes
+
+struct EncodeCase {
+  const char* name;
+  CodePage page;
+  std::u16string text;
+  std::string bytes;
+};
+void PrintTo(const EncodeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Encode : public testing::TestWithParam<EncodeCase> {};
+
+TEST_P(Encode, SizeThenConversion) {
+  const EncodeCase& c = GetParam();
+  const std::size_t size = EncodeText(c.page, c.text, nullptr, 0);
+  EXPECT_EQ(size, c.bytes.size());
+  std::string bytes(size, '\0');
+  EXPECT_EQ(EncodeText(c.page, c.text, bytes.data(), bytes.size()), c.bytes.size());
+  EXPECT_EQ(bytes, c.bytes);
+  if (size > 0) {
+    EXPECT_EQ(EncodeText(c.page, c.text, bytes.data(), size - 1), 0u) << "too small a buffer";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Encode,
+    testing::Values(EncodeCase{"Utf8Umlaut", CodePage::kUtf8, u"\u00E4\r\n", "\xC3\xA4\r\n"},
+                    EncodeCase{"Utf8Pair", CodePage::kUtf8, u"\U0001F600", "\xF0\x9F\x98\x80"},
+                    EncodeCase{"Utf8LoneSurrogate", CodePage::kUtf8, u"\xDC00", "\xEF\xBF\xBD"},
+                    EncodeCase{"Utf8Empty", CodePage::kUtf8, u"", ""},
+                    EncodeCase{"AnsiAscii", CodePage::kAnsi, u"550 nm\r\n", "550 nm\r\n"},
+                    EncodeCase{"AnsiLatin1", CodePage::kAnsi, u"\u00E4\u00A0\u00FF",
+                               "\xE4\xA0\xFF"},
+                    EncodeCase{"AnsiHighCharacters", CodePage::kAnsi, u"\u20AC\u201A\u017E\u0178",
+                               "\x80\x82\x9E\x9F"},
+                    EncodeCase{"AnsiUnmappable", CodePage::kAnsi, u"\u0100\u0081\u03A9", "???"},
+                    EncodeCase{"AnsiPairIsOneCharacter", CodePage::kAnsi, u"a\U0001F600b", "a?b"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""The Windows console path of the program, in a real terminal.
+
+Usage: win32_console_test.py PROGRAM-COMMAND...
+  e.g. win32_console_test.py cmake/wine-run build-win64/wine build-win64/helligkeit.exe
+
+Starts the program in a detached tmux pane (under Wine, the pane is Wine's
+console), types 550 and Enter as a user would, and reads the screen: the
+title, the colour, the prompt with the echoed input, the report, the wait at
+the closing message, and the exit code after one more Enter.
+
+Exits with 77 (a skip for CTest) when tmux is not installed.
+"""
+
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import time
+
+TITLE = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
+PROMPT = "   Eingabe der Spektralwellenl\u00e4nge: [nm] mit Dezimalpunkt:   "
+REPORT = re.compile(r"^   Helligkeit Vollstfarbe 550\.00nm :  \d+\.\d{3}$", re.MULTILINE)
+CLOSING = "   Druecke eine Taste um das Programm zu beenden."
+BRIGHT_WHITE = "\x1b[97m"
+EXIT_MARK = re.compile(r"\[exit (\d+)\]")
+
+# A fresh Wine prefix or a busy machine can make the first screen slow.
+PATIENCE = 60.0
+
+
+class Failure(Exception):
+    pass
+
+
+class Pane:
+    """One tmux session on a server of its own, so nothing else is touched."""
+
+    def __init__(self, command):
+        self.tmux = ["tmux", "-L", f"helligkeit-{os.getpid()}", "-f", os.devnull]
+        # The shell line stays after the program so that its exit code can
+        # be read off the screen.
+        line = shlex.join(command) + '; echo "[exit $?]"; sleep 600'
+        self.run("new-session", "-d", "-s", "run", "-x", "100", "-y", "24", line)
+
+    def run(self, *args):
+        result = subprocess.run(self.tmux + list(args), capture_output=True, text=True)
+        if result.returncode != 0:
+            raise Failure(f"tmux {' '.join(args[:1])}: {result.stderr.strip()}")
+        return result.stdout
+
+    def screen(self, escapes=False):
+        return self.run("capture-pane", "-p", "-t", "run", *(["-e"] if escapes else []))
+
+    def title(self):
+        return self.run("display-message", "-p", "-t", "run", "#{pane_title}").strip()
+
+    def type(self, text):
+        if text:
+            self.run("send-keys", "-t", "run", "-l", text)
+        self.run("send-keys", "-t", "run", "Enter")
+
+    def wait_for(self, what, found):
+        deadline = time.monotonic() + PATIENCE
+        while time.monotonic() < deadline:
+            screen = self.screen()
+            if found(screen):
+                return screen
+            time.sleep(0.1)
+        raise Failure(f"waited {PATIENCE:.0f} s for {what}; the screen:\n{self.screen()}")
+
+    def close(self):
+        subprocess.run(self.tmux + ["kill-server"], capture_output=True)
+
+
+def check(condition, message, screen):
+    if not condition:
+        raise Failure(f"{message}; the screen:\n{screen}")
+
+
+def dialogue(pane):
+    screen = pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
+    check(pane.title() == TITLE, f"pane title is {pane.title()!r}", screen)
+    check(BRIGHT_WHITE in pane.screen(escapes=True), "the text is not bright white", screen)
+
+    pane.type("550")
+    screen = pane.wait_for("the closing message", lambda s: CLOSING in s)
+    check(PROMPT + "550\n" in screen, "the typed 550 is not echoed after the prompt", screen)
+    check(REPORT.search(screen), "no report line for 550", screen)
+
+    # The run waits at the closing message for one more line.
+    time.sleep(1.0)
+    screen = pane.screen()
+    check(not EXIT_MARK.search(screen), "the program ended before the last Enter", screen)
+
+    pane.type("")
+    screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
+    code = EXIT_MARK.search(screen).group(1)
+    check(code == "0", f"exit code {code}", screen)
+
+
+def main(command):
+    if not command:
+        print(__doc__, file=sys.stderr)
+        return 2
+    if shutil.which("tmux") is None:
+        print("skipped: tmux is not installed")
+        return 77
+    pane = Pane(command)
+    try:
+        dialogue(pane)
+    except Failure as failure:
+        print(f"FAILED: {failure}")
+        return 1
+    finally:
+        pane.close()
+    print("passed: prompt, title, colour, echo, report, wait and exit code 0")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

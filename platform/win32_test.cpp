@@ -1,0 +1,417 @@
+// The Windows OS layer against real anonymous pipes and files, alone and
+// with the console layer on top of it, swapped in as standard input and
+// output with SetStdHandle.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <memory_resource>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "console/console.h"
+#include "console/line_input.h"
+#include "platform/platform.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+platform::Handle AsHandle(HANDLE handle) {
+  return reinterpret_cast<platform::Handle>(handle);
+}
+
+// The bytes of UTF-16 text, low byte first, as redirected input carries it.
+std::string Utf16Bytes(std::u16string_view text) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+void WriteAll(HANDLE handle, std::string_view bytes) {
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  ASSERT_EQ(written, bytes.size());
+}
+
+class Pipe {
+ public:
+  Pipe() { EXPECT_TRUE(CreatePipe(&read_, &write_, nullptr, 0)); }
+  ~Pipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+
+  HANDLE read() const { return read_; }
+  HANDLE write() const { return write_; }
+  void CloseRead() { Close(read_); }
+  void CloseWrite() { Close(write_); }
+
+ private:
+  static void Close(HANDLE& handle) {
+    if (handle != nullptr)
+      CloseHandle(handle);
+    handle = nullptr;
+  }
+  HANDLE read_ = nullptr;
+  HANDLE write_ = nullptr;
+};
+
+// Everything that arrives at a pipe's read end, collected on a thread of its
+// own: a writer that flushes a pipe waits until the reader has taken the
+// bytes, so the test thread cannot read them afterwards.
+class PipeReader {
+ public:
+  explicit PipeReader(HANDLE read) : bytes_(std::async(std::launch::async, ReadAll, read)) {}
+  std::string Wait() { return bytes_.get(); }
+
+ private:
+  static std::string ReadAll(HANDLE read) {
+    std::string bytes;
+    char block[4096];
+    DWORD count = 0;
+    while (ReadFile(read, block, sizeof block, &count, nullptr) && count > 0)
+      bytes.append(block, count);
+    return bytes;
+  }
+  std::future<std::string> bytes_;
+};
+
+// A file in Wine's (or Windows') temporary folder, deleted afterwards.
+class TempFile {
+ public:
+  TempFile() {
+    wchar_t folder[MAX_PATH];
+    wchar_t path[MAX_PATH];
+    EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+    EXPECT_NE(GetTempFileNameW(folder, L"hlg", 0, path), 0u);
+    path_ = path;
+  }
+  ~TempFile() { DeleteFileW(path_.c_str()); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  HANDLE Open(DWORD access) const {
+    return CreateFileW(path_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  void Fill(std::string_view bytes) const {
+    HANDLE file = Open(GENERIC_WRITE);
+    WriteAll(file, bytes);
+    CloseHandle(file);
+  }
+  std::string Contents() const {
+    HANDLE file = Open(GENERIC_READ);
+    std::string bytes;
+    char block[4096];
+    DWORD count = 0;
+    while (ReadFile(file, block, sizeof block, &count, nullptr) && count > 0)
+      bytes.append(block, count);
+    CloseHandle(file);
+    return bytes;
+  }
+
+ private:
+  std::wstring path_;
+};
+
+// Makes `handle` the process's standard input or output until destroyed.
+class StandardHandle {
+ public:
+  StandardHandle(DWORD which, HANDLE handle) : which_(which), previous_(GetStdHandle(which)) {
+    SetStdHandle(which, handle);
+  }
+  ~StandardHandle() { SetStdHandle(which_, previous_); }
+  StandardHandle(const StandardHandle&) = delete;
+  StandardHandle& operator=(const StandardHandle&) = delete;
+
+ private:
+  DWORD which_;
+  HANDLE previous_;
+};
+
+// ---- Output: the console layer's bytes in each output mode ----
+
+enum class Sink { kPipe, kFile };
+
+struct OutputCase {
+  const char* name;
+  std::int32_t mode;
+  std::u16string prompt;  // written with ConsolePrint
+  std::u16string line;    // written with ConsolePrintLine
+  std::string bytes;      // what arrives
+};
+
+std::vector<OutputCase> OutputCases() {
+  return {
+      {"Utf8", OutputUtf8, u"", u"\u00e4", "\xC3\xA4\r\n"},
+      {"Utf8PromptThenLine", OutputUtf8, u"nm:  ", u"550", "nm:  550\r\n"},
+      {"Utf8EmptyLine", OutputUtf8, u"", u"", "\r\n"},
+      {"Utf8UnpairedSurrogate", OutputUtf8, u"",
+       u"\xD800"
+       u"A",
+       "\xEF\xBF\xBD"
+       "A\r\n"},
+      {"Utf8Astral", OutputUtf8, u"", u"\U0001F600", "\xF0\x9F\x98\x80\r\n"},
+      {"Utf16", OutputUtf16, u"", u"A", "A\0\r\0\n\0"s},
+      {"Utf16PromptThenLine", OutputUtf16, u"\u00e4", u"", "\xE4\0\r\0\n\0"s},
+      // Far more than a pipe buffer holds: nothing may be cut off.
+      {"Utf16Long", OutputUtf16, u"", std::u16string(100000, u'x'),
+       Utf16Bytes(std::u16string(100000, u'x') + u"\r\n")},
+      {"Utf8Long", OutputUtf8, std::u16string(70000, u'\u00e4'), u"",
+       [] {
+         std::string bytes;
+         for (int i = 0; i < 70000; ++i)
+           bytes += "\xC3\xA4";
+         return bytes + "\r\n";
+       }()},
+  };
+}
+
+class OutputTest : public testing::TestWithParam<std::tuple<Sink, OutputCase>> {};
+
+// Opens the console with `sink` as standard output, writes the case's texts
+// and returns the bytes that arrived.
+std::string WriteThrough(Sink sink, const OutputCase& c) {
+  auto write = [&c](HANDLE out) {
+    StandardHandle swap(STD_OUTPUT_HANDLE, out);
+    ConsoleOpen(std::nullopt, c.mode);
+    ConsolePrint(c.prompt);
+    ConsolePrintLine(c.line);
+    ConsoleClose();
+  };
+  if (sink == Sink::kPipe) {
+    Pipe pipe;
+    PipeReader reader(pipe.read());
+    write(pipe.write());
+    pipe.CloseWrite();
+    return reader.Wait();
+  }
+  TempFile file;
+  HANDLE out = file.Open(GENERIC_WRITE);
+  write(out);
+  CloseHandle(out);
+  return file.Contents();
+}
+
+TEST_P(OutputTest, WritesTheBytesOfTheOutputMode) {
+  const auto& [sink, c] = GetParam();
+  EXPECT_EQ(WriteThrough(sink, c), c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Redirected, OutputTest,
+                         testing::Combine(testing::Values(Sink::kPipe, Sink::kFile),
+                                          testing::ValuesIn(OutputCases())),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param) == Sink::kPipe ? "Pipe"
+                                                                                     : "File") +
+                                  std::get<1>(info.param).name;
+                         });
+
+// The ANSI code page is the system's; Wine picks it from the locale.
+TEST(AnsiOutputTest, WritesTheWesternEuropeanCodePage) {
+  if (GetACP() != 1252)
+    GTEST_SKIP() << "ANSI code page is " << GetACP() << ", not 1252";
+  const OutputCase c{"Ansi", OutputAnsi, u"", u"\u00e4\u00df", "\xE4\xDF\r\n"};
+  EXPECT_EQ(WriteThrough(Sink::kPipe, c), c.bytes);
+  EXPECT_EQ(WriteThrough(Sink::kFile, c), c.bytes);
+}
+
+TEST(ConsoleOnlyCallsTest, FailOnPipesAndFilesWithoutWriting) {
+  Pipe pipe;
+  EXPECT_FALSE(platform::ConsoleWrite(AsHandle(pipe.write()), u"x"));
+  EXPECT_FALSE(platform::SetTextAttribute(AsHandle(pipe.write()), 15));
+  pipe.CloseWrite();
+  EXPECT_EQ(PipeReader(pipe.read()).Wait(), "");
+
+  TempFile file;
+  HANDLE out = file.Open(GENERIC_WRITE);
+  EXPECT_FALSE(platform::ConsoleWrite(AsHandle(out), u"x"));
+  EXPECT_FALSE(platform::SetTextAttribute(AsHandle(out), 15));
+  CloseHandle(out);
+  EXPECT_EQ(file.Contents(), "");
+}
+
+// Output to a reader that has gone away fails quietly: no hang, no crash.
+TEST(GoneReaderTest, WriteAndFlushReturn) {
+  Pipe pipe;
+  pipe.CloseRead();
+  platform::WriteBytes(AsHandle(pipe.write()), "abc", 3);
+  platform::Flush(AsHandle(pipe.write()));
+
+  StandardHandle swap(STD_OUTPUT_HANDLE, pipe.write());
+  ConsoleOpen();
+  ConsolePrintLine(u"550");
+  ConsoleClose();
+}
+
+// ---- Input ----
+
+// A console read on a pipe or file fails and leaves the bytes for ReadBytes.
+TEST(ConsoleReadTest, FailsOnPipesAndFilesWithoutTakingBytes) {
+  Pipe pipe;
+  WriteAll(pipe.write(), "AB");
+  pipe.CloseWrite();
+  TempFile file;
+  file.Fill("AB");
+  HANDLE in = file.Open(GENERIC_READ);
+
+  for (HANDLE handle : {pipe.read(), in}) {
+    char16_t units[8];
+    std::uint32_t count = 0;
+    platform::ConsoleSetLineMode(AsHandle(handle));
+    EXPECT_FALSE(platform::ConsoleRead(AsHandle(handle), units, 8, count));
+    char bytes[8];
+    EXPECT_EQ(platform::ReadBytes(AsHandle(handle), bytes, sizeof bytes, count),
+              platform::ReadStatus::kOk);
+    EXPECT_EQ(std::string(bytes, count), "AB");
+  }
+  CloseHandle(in);
+}
+
+TEST(ReadBytesTest, PipeGivesWhatHasArrivedThenBrokenPipe) {
+  Pipe pipe;
+  WriteAll(pipe.write(), "abc");
+  // The read must come back with the three bytes while the writer still
+  // holds the pipe open, not wait for its buffer to fill.
+  auto read = std::async(std::launch::async, [&pipe] {
+    char bytes[8192];
+    std::uint32_t count = 0;
+    auto status = platform::ReadBytes(AsHandle(pipe.read()), bytes, sizeof bytes, count);
+    return std::make_pair(status, std::string(bytes, count));
+  });
+  const bool returned_early = read.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  pipe.CloseWrite();
+  EXPECT_TRUE(returned_early);
+  EXPECT_EQ(read.get(), std::make_pair(platform::ReadStatus::kOk, "abc"s));
+
+  char bytes[8];
+  std::uint32_t count = 0;
+  EXPECT_EQ(platform::ReadBytes(AsHandle(pipe.read()), bytes, sizeof bytes, count),
+            platform::ReadStatus::kBrokenPipe);
+}
+
+TEST(ReadBytesTest, FileGivesItsBytesThenEndOfFile) {
+  TempFile file;
+  file.Fill("abc");
+  HANDLE in = file.Open(GENERIC_READ);
+  char bytes[8];
+  std::uint32_t count = 0;
+  EXPECT_EQ(platform::ReadBytes(AsHandle(in), bytes, 2, count), platform::ReadStatus::kOk);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(platform::ReadBytes(AsHandle(in), bytes, sizeof bytes, count),
+            platform::ReadStatus::kOk);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(platform::ReadBytes(AsHandle(in), bytes, sizeof bytes, count),
+            platform::ReadStatus::kEndOfFile);
+  CloseHandle(in);
+}
+
+TEST(ReadBytesTest, UnreadableHandleIsAnotherError) {
+  TempFile file;
+  HANDLE write_only = file.Open(GENERIC_WRITE);
+  char bytes[8];
+  std::uint32_t count = 0;
+  EXPECT_EQ(platform::ReadBytes(AsHandle(write_only), bytes, sizeof bytes, count),
+            platform::ReadStatus::kOtherError);
+  CloseHandle(write_only);
+}
+
+// Lines read by the console layer from a real pipe or file.
+enum class Source {
+  kPipe,          // written in pieces with pauses, then closed: a broken pipe
+  kFile,          // read to its end
+  kWriteOnlyFile  // every read fails with an error other than a broken pipe
+};
+
+struct InputCase {
+  const char* name;
+  Source source;
+  std::u16string text;
+  std::vector<std::u16string> lines;  // the calls' results, in order
+};
+
+const std::u16string kEnd(1, kEndOfInput);
+
+std::vector<InputCase> InputCases() {
+  const std::u16string long_line(10000, u'7');
+  return {
+      {"PipeLines", Source::kPipe, u"550\r\n\u00e4\r\n", {u"550", u"\u00e4", kEnd, kEnd}},
+      {"PipeLastLineWithoutEnd", Source::kPipe, u"1\r2", {u"1", u"2", kEnd}},
+      {"PipeLongLine", Source::kPipe, long_line + u"\n8", {long_line, u"8", kEnd}},
+      {"PipeClosedUnwritten", Source::kPipe, u"", {kEnd, kEnd}},
+      {"FileLines", Source::kFile, u"550\r\n\u00e4\r\n", {u"550", u"\u00e4", kEnd, kEnd}},
+      {"FileLastLineWithoutEnd", Source::kFile, u"1\n\n2", {u"1", u"", u"2", kEnd}},
+      {"FileLongLine", Source::kFile, long_line + u"\r\n8", {long_line, u"8", kEnd}},
+      {"FileEmpty", Source::kFile, u"", {kEnd, kEnd}},
+      {"WriteOnlyFile", Source::kWriteOnlyFile, u"550\r\n", {u"", u""}},
+  };
+}
+
+class InputTest : public testing::TestWithParam<InputCase> {};
+
+// Feeds `bytes` into the pipe in uneven pieces, an odd count among them and
+// a CR LF split between two, with pauses so each piece arrives alone.
+void WriteInPieces(HANDLE write, const std::string& bytes) {
+  std::size_t at = 0;
+  for (std::size_t piece : {3, 1, 2, 5, 4096}) {
+    if (at >= bytes.size())
+      break;
+    WriteAll(write, std::string_view(bytes).substr(at, piece));
+    at += piece;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (at < bytes.size())
+    WriteAll(write, std::string_view(bytes).substr(at));
+}
+
+std::vector<std::u16string> ReadLines(HANDLE in, std::size_t count) {
+  StandardHandle swap(STD_INPUT_HANDLE, in);
+  ConsoleOpen();
+  std::vector<std::u16string> lines;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::pmr::u16string line;
+    ConsoleReadLine(line);
+    lines.emplace_back(line);
+  }
+  ConsoleClose();
+  return lines;
+}
+
+TEST_P(InputTest, ReadsTheLines) {
+  const InputCase& c = GetParam();
+  const std::string bytes = Utf16Bytes(c.text);
+  std::vector<std::u16string> lines;
+  if (c.source == Source::kPipe) {
+    Pipe pipe;
+    std::thread writer([&pipe, &bytes] {
+      WriteInPieces(pipe.write(), bytes);
+      pipe.CloseWrite();
+    });
+    lines = ReadLines(pipe.read(), c.lines.size());
+    writer.join();
+  } else {
+    TempFile file;
+    file.Fill(bytes);
+    HANDLE in = file.Open(c.source == Source::kFile ? GENERIC_READ : GENERIC_WRITE);
+    lines = ReadLines(in, c.lines.size());
+    CloseHandle(in);
+  }
+  EXPECT_EQ(lines, c.lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Redirected, InputTest, testing::ValuesIn(InputCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
