@@ -7,7 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
-static void put(const char *text) {
+static void put(const char* text) {
   ssize_t written = write(1, text, strlen(text));
   (void)written; /* nothing to be done about a failed write */
 }

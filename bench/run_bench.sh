@@ -14,8 +14,9 @@
 #        RUNS=9 bench/run_bench.sh ...     (timing repetitions, default 5)
 #
 # Run by hand on a quiet machine; it is not a test and always exits 0 once
-# the figures are printed. Needs valgrind, cc and dd; /usr/bin/time (package
-# `time`) and strace are used when present.
+# the figures are printed. Needs cc and dd; (a) needs valgrind and (c)
+# /usr/bin/time (package `time`), each skipped with a note when missing;
+# strace, when present, adds a count of system calls.
 set -euo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -87,35 +88,38 @@ instructions() {
   sed -n 's/.*Collected : *\([0-9][0-9]*\).*/\1/p' "$tmp/valgrind.$name.log"
 }
 
-# Wall time in microseconds of one run; stdin from $1.
-time_us() {
-  local start
+# Wall time and CPU time (user + system) in microseconds of one run, as
+# "WALL CPU"; stdin from $1. The CPU figure (millisecond resolution) is less
+# disturbed by other load on the machine than the wall time.
+times_us() {
+  local input=$1 start wall status=0 TIMEFORMAT='%3U %3S'
+  shift
   start=$(now_us)
-  run_quiet "$@"
-  echo $(($(now_us) - start))
+  { time "$@" <"$input" >/dev/null 2>&1; } 2>"$tmp/cpu" || status=$?
+  wall=$(($(now_us) - start))
+  [[ $status -eq 0 ]] || die "'$*' exited with status $status"
+  awk -v wall="$wall" '{ printf "%d %d\n", wall, ($1 + $2) * 1000000 + 0.5 }' "$tmp/cpu"
 }
 
 # Peak resident set in KiB of one run; stdin from $1.
 peak_kib() {
   local input=$1
   shift
-  if [[ -x /usr/bin/time ]]; then
-    /usr/bin/time -f %M -o "$tmp/time.out" "$@" <"$input" >/dev/null 2>&1 ||
-      die "'$*' failed under /usr/bin/time"
-    tail -n 1 "$tmp/time.out"
-  else
-    # getrusage of the waited-for child gives the same figure (ru_maxrss, KiB).
-    python3 -c 'import resource, subprocess, sys
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$@" <"$input"
-  fi
+  /usr/bin/time -f %M -o "$tmp/time.out" "$@" <"$input" >/dev/null 2>&1 ||
+    die "'$*' failed under /usr/bin/time"
+  tail -n 1 "$tmp/time.out"
 }
 
-syscalls() { # number of system calls of one run; stdin from $1
+# Number of system calls of one run, or n/a where tracing is not allowed;
+# stdin from $1.
+syscalls() {
   local input=$1
   shift
-  strace -f -o "$tmp/strace.out" "$@" <"$input" >/dev/null 2>&1
-  grep -cv -e '^[0-9]* *+++' -e '^[0-9]* *---' "$tmp/strace.out"
+  if strace -f -o "$tmp/strace.out" "$@" <"$input" >/dev/null 2>&1; then
+    grep -cv -e '^[0-9]* *+++' -e '^[0-9]* *---' "$tmp/strace.out"
+  else
+    echo n/a
+  fi
 }
 
 # --- header ------------------------------------------------------------------
@@ -126,6 +130,9 @@ echo "program:  $program"
 echo "machine:  $(uname -srm); $(nproc) CPUs;" \
   "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
 echo "compiler: $("$cc" --version | head -n 1) (for bench/minimal.c, -O2)"
+echo "measured: (a) valgrind --tool=callgrind PROGRAM <550.utf16le >/dev/null"
+echo "          (b) PROGRAM <line64m.utf16le >/dev/null  vs  dd if=line64m.utf16le of=/dev/null bs=8k"
+echo "          (c) /usr/bin/time -f %M PROGRAM <line64m.utf16le >/dev/null"
 echo
 
 # --- sanity: both produce the same dialogue -----------------------------------
@@ -165,23 +172,33 @@ fi
 # --- (b) wall time -------------------------------------------------------------
 
 cat "$tmp/big" >/dev/null # both sides read from the page cache
-best_program='' best_dd=''
+wall_program='' wall_dd='' cpu_program='' cpu_dd=''
+keep_min() { # variable, value
+  if [[ -z ${!1} || $2 -lt ${!1} ]]; then printf -v "$1" %s "$2"; fi
+}
 for ((round = 0; round < runs; round++)); do
   # Alternate the two so that drift in machine load hits both alike.
-  t=$(time_us "$tmp/big" "$program")
-  if [[ -z $best_program || $t -lt $best_program ]]; then best_program=$t; fi
-  t=$(time_us /dev/null dd if="$tmp/big" of=/dev/null bs=8k)
-  if [[ -z $best_dd || $t -lt $best_dd ]]; then best_dd=$t; fi
+  figures=$(times_us "$tmp/big" "$program")
+  read -r wall cpu <<<"$figures"
+  keep_min wall_program "$wall"
+  keep_min cpu_program "$cpu"
+  figures=$(times_us /dev/null dd if="$tmp/big" of=/dev/null bs=8k)
+  read -r wall cpu <<<"$figures"
+  keep_min wall_dd "$wall"
+  keep_min cpu_dd "$cpu"
 done
-time_ratio=$(ratio "$best_program" "$best_dd")
+time_ratio=$(ratio "$wall_program" "$wall_dd")
+cpu_ratio=$(ratio "$cpu_program" "$cpu_dd")
 
 # --- (c) peak memory -----------------------------------------------------------
 
-if [[ ! -x /usr/bin/time ]]; then
-  echo "note: /usr/bin/time not found (apt-get install time); peak memory taken with getrusage instead"
+if [[ -x /usr/bin/time ]]; then
+  rss_program=$(peak_kib "$tmp/big" "$program")
+  rss_dd=$(peak_kib /dev/null dd if="$tmp/big" of=/dev/null bs=8k)
+else
+  echo "(c) skipped: /usr/bin/time not found (apt-get install time)"
+  rss_program=- rss_dd=-
 fi
-rss_program=$(peak_kib "$tmp/big" "$program")
-rss_dd=$(peak_kib /dev/null dd if="$tmp/big" of=/dev/null bs=8k)
 
 # --- table ---------------------------------------------------------------------
 
@@ -191,8 +208,10 @@ row() { printf '%-40s %14s %14s %7s %9s  %s\n' "$@"; }
 row "figure" "program" "reference" "ratio" "target" "result"
 row "(a) instructions, input 550" "$ir_program" "$ir_minimal" "$ir_ratio" "<= 1.5" \
   "$(verdict "$ir_ratio" 1.5)"
-row "(b) wall ms, 64 MiB line (best of $runs)" "$(ms "$best_program")" "$(ms "$best_dd")" \
+row "(b) wall ms, 64 MiB line (best of $runs)" "$(ms "$wall_program")" "$(ms "$wall_dd")" \
   "$time_ratio" "<= 1.3" "$(verdict "$time_ratio" 1.3)"
+row "    CPU ms, user+sys, same runs" "$(ms "$cpu_program")" "$(ms "$cpu_dd")" "$cpu_ratio" "" \
+  "info: steadier under load"
 row "(c) peak KiB, 64 MiB line" "$rss_program" "$rss_dd" "-" "<= 16384" \
   "$(verdict "$rss_program" 16384)"
 echo

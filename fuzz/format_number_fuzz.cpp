@@ -133,9 +133,7 @@ template <typename Number>
 void Check(Number value, std::int32_t decimals) {
   const std::string text = Appended(value, decimals);
   if (std::isnan(value) || std::isinf(value)) {
-    const char* word = std::isnan(value)     ? "NaN"
-                       : std::signbit(value) ? "-Infinity"
-                                             : "+Infinity";
+    const char* word = std::isnan(value) ? "NaN" : std::signbit(value) ? "-Infinity" : "+Infinity";
     if (text != word) {
       Fail("special value", value, decimals, text);
     }

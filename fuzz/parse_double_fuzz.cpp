@@ -23,7 +23,9 @@ bool IsAsciiSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
 }
 
-bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsAsciiDigit(char16_t c) {
+  return c >= u'0' && c <= u'9';
+}
 
 // Puts the text in ASCII lower case into `lower`; false when the text holds
 // anything outside ASCII, as no special word does.
@@ -87,9 +89,12 @@ std::string NumberPrefix(std::u16string_view text) {
 std::uint64_t Expected(std::u16string_view text) {
   std::string lower;
   if (LowerAscii(text, lower)) {
-    if (lower == "+infinity") return 0x7FF0000000000000;
-    if (lower == "-infinity") return 0xFFF0000000000000;
-    if (lower == "nan") return 0xFFF8000000000000;
+    if (lower == "+infinity")
+      return 0x7FF0000000000000;
+    if (lower == "-infinity")
+      return 0xFFF0000000000000;
+    if (lower == "nan")
+      return 0xFFF8000000000000;
   }
   const std::string number = NumberPrefix(text);
   if (number.empty()) {

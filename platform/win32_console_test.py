@@ -5,9 +5,10 @@ Usage: win32_console_test.py PROGRAM-COMMAND...
   e.g. win32_console_test.py cmake/wine-run build-win64/wine build-win64/helligkeit.exe
 
 Starts the program in a detached tmux pane (under Wine, the pane is Wine's
-console), types 550 and Enter as a user would, and reads the screen: the
-title, the colour, the prompt with the echoed input, the report, the wait at
-the closing message, and the exit code after one more Enter.
+console), types as a user would and reads the screen. Typing 550 and Enter
+shows the title, the colour, the prompt with the echoed input, the report
+and the wait at the closing message, and one more Enter ends the run with
+exit code 0. Ctrl+C at the prompt ends the run.
 
 Exits with 77 (a skip for CTest) when tmux is not installed.
 """
@@ -38,12 +39,16 @@ class Failure(Exception):
 class Pane:
     """One tmux session on a server of its own, so nothing else is touched."""
 
-    def __init__(self, command):
-        self.tmux = ["tmux", "-L", f"helligkeit-{os.getpid()}", "-f", os.devnull]
+    def __init__(self, command, name):
+        self.tmux = ["tmux", "-L", f"helligkeit-{os.getpid()}-{name}", "-f", os.devnull]
         # The shell line stays after the program so that its exit code can
         # be read off the screen.
         line = shlex.join(command) + '; echo "[exit $?]"; sleep 600'
-        self.run("new-session", "-d", "-s", "run", "-x", "100", "-y", "24", line)
+        try:
+            self.run("new-session", "-d", "-s", "run", "-x", "100", "-y", "24", line)
+        except Failure:
+            self.close()
+            raise
 
     def run(self, *args):
         result = subprocess.run(self.tmux + list(args), capture_output=True, text=True)
@@ -80,7 +85,8 @@ def check(condition, message, screen):
         raise Failure(f"{message}; the screen:\n{screen}")
 
 
-def dialogue(pane):
+def typed_session(pane):
+    """550 and Enter at the prompt; the report; Enter ends the run."""
     screen = pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
     check(pane.title() == TITLE, f"pane title is {pane.title()!r}", screen)
     check(BRIGHT_WHITE in pane.screen(escapes=True), "the text is not bright white", screen)
@@ -101,6 +107,15 @@ def dialogue(pane):
     check(code == "0", f"exit code {code}", screen)
 
 
+def ctrl_c_at_the_prompt(pane):
+    """The control handler declines Ctrl+C, so the default handling ends the
+    process at once: no report. (Its exit code is Wine's to choose.)"""
+    pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
+    pane.run("send-keys", "-t", "run", "C-c")
+    screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
+    check("Helligkeit Vollstfarbe" not in screen, "Ctrl+C did not end the program", screen)
+
+
 def main(command):
     if not command:
         print(__doc__, file=sys.stderr)
@@ -108,16 +123,19 @@ def main(command):
     if shutil.which("tmux") is None:
         print("skipped: tmux is not installed")
         return 77
-    pane = Pane(command)
-    try:
-        dialogue(pane)
-    except Failure as failure:
-        print(f"FAILED: {failure}")
-        return 1
-    finally:
-        pane.close()
-    print("passed: prompt, title, colour, echo, report, wait and exit code 0")
-    return 0
+    failed = 0
+    for scenario in (typed_session, ctrl_c_at_the_prompt):
+        try:
+            pane = Pane(command, scenario.__name__)
+            try:
+                scenario(pane)
+            finally:
+                pane.close()
+            print(f"passed: {scenario.__name__}", flush=True)
+        except Failure as failure:
+            print(f"FAILED: {scenario.__name__}: {failure}", flush=True)
+            failed += 1
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

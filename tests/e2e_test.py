@@ -78,18 +78,14 @@ def child_env(term="xterm") -> dict:
     return env
 
 
-def reap(proc: subprocess.Popen, timeout: float):
-    """Waits for `proc` to end and returns its resource usage. wait4 rather
-    than Popen.wait, because only wait4 tells how much CPU time it used."""
-    deadline = time.monotonic() + timeout
-    while True:
-        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
-        if pid:
-            proc.returncode = os.waitstatus_to_exitcode(status)
-            return usage
-        if time.monotonic() > deadline:
-            raise AssertionError(f"program still running after {timeout} s")
-        time.sleep(0.005)
+def try_reap(proc: subprocess.Popen):
+    """The resource usage of `proc` once it has ended, else None. wait4
+    rather than Popen.poll, because only wait4 tells the CPU time used."""
+    pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+    if not pid:
+        return None
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return usage
 
 
 def cpu_seconds(usage) -> float:
@@ -148,10 +144,7 @@ class Session:
     # -- life of the process
     def running(self) -> bool:
         if self.usage is None:
-            pid, status, usage = os.wait4(self.proc.pid, os.WNOHANG)
-            if pid:
-                self.proc.returncode = os.waitstatus_to_exitcode(status)
-                self.usage = usage
+            self.usage = try_reap(self.proc)
         return self.usage is None
 
     def idle(self, seconds: float):
@@ -171,7 +164,7 @@ class Session:
     def close(self):
         if self.running():
             self.proc.kill()
-            reap(self.proc, TIMEOUT)
+            self._pump(lambda: not self.running(), "the killed program to end")
         for stream in (self.proc.stdin, self.proc.stdout, self._stderr):
             if stream:
                 stream.close()
@@ -868,6 +861,8 @@ def main(argv):
         rest = rest[1:]
     if not COMMAND:
         sys.exit(__doc__)
+    if not os.path.isfile(COMMAND[-1]):
+        sys.exit(f"no program at {COMMAND[-1]}")
     EMULATED = (len(COMMAND) > 1 or COMMAND[0].lower().endswith(".exe") or
                 os.environ.get("HELLIGKEIT_E2E_PORTABLE_ONLY") == "1")
     if EMULATED:

@@ -1,0 +1,182 @@
+#include "fuzz/input_script.h"
+
+#include <algorithm>
+
+#include "console/line_input.h"
+#include "platform/fake_platform.h"
+
+// The checking code walks millions of code units per input; coverage of it
+// would only slow the search down.
+#define UNCOVERED __attribute__((no_sanitize("coverage")))
+
+namespace fuzz {
+namespace {
+
+// Bytes in the whole stream: enough for a line of three times the cap, which
+// would need more memory than the cap allows; more would only be slow.
+constexpr std::size_t kStreamBudget = 6 * kLineCap;
+constexpr std::size_t kConsoleReadUnits = 4096;
+constexpr char16_t kCr = 0x000D;
+constexpr char16_t kLf = 0x000A;
+constexpr char16_t kCtrlZ = 0x001A;
+
+class ScriptReader {
+ public:
+  ScriptReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  Stream Load() {
+    Stream stream;
+    while (pos_ < size_) {
+      const std::uint8_t tag = Byte();
+      switch (tag % 8) {
+        case 3:
+          Queue(Run(), stream);
+          break;
+        case 4:
+          stream.failures.push_back(stream.bytes.size());
+          fake::QueueStatus(platform::ReadStatus::kOtherError);
+          break;
+        case 5:
+          fake::state.console_reads.push_back({true, ConsoleUnits((tag & 8) != 0)});
+          break;
+        case 6:
+          fake::state.console_reads.push_back({false, {}});
+          break;
+        case 7:
+          fake::QueueStatus((tag & 8) != 0 ? platform::ReadStatus::kBrokenPipe
+                                           : platform::ReadStatus::kEndOfFile);
+          return stream;
+        default:
+          Queue(Bytes(Byte()), stream);
+          break;
+      }
+    }
+    return stream;
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+
+  std::uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+
+  std::string Bytes(std::size_t count) {
+    count = std::min(count, size_ - pos_);
+    std::string bytes(reinterpret_cast<const char*>(data_ + pos_), count);
+    pos_ += count;
+    return bytes;
+  }
+
+  // Counts below 248 give short runs, the others runs of whole MiB, which
+  // is what a line beyond the cap takes.
+  UNCOVERED std::string Run() {
+    const std::size_t length = Byte() % 16 + 1;
+    const std::size_t count = Byte();
+    const std::size_t total = count < 248 ? (count + 1) * 64 : (count - 247) << 20;
+    std::string bytes = Bytes(length);
+    const std::size_t pattern = bytes.size();
+    if (pattern == 0)
+      return bytes;
+    bytes.reserve(total);
+    while (bytes.size() * 2 <= total)
+      bytes += bytes;
+    bytes.append(bytes, 0, total / pattern * pattern - bytes.size());
+    return bytes;
+  }
+
+  std::u16string ConsoleUnits(bool repeated) {
+    const std::string bytes = Bytes(std::size_t{Byte()} * 2);
+    std::u16string units;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      units.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(bytes[i]) |
+                                            static_cast<std::uint8_t>(bytes[i + 1]) << 8));
+    }
+    std::u16string line;
+    for (int i = 0; i < (repeated ? 32 : 1); ++i)
+      line += units;
+    return line;
+  }
+
+  static void Queue(std::string bytes, Stream& stream) {
+    bytes.resize(std::min(bytes.size(), kStreamBudget - stream.bytes.size()));
+    stream.bytes += bytes;
+    fake::QueueBytes(std::move(bytes));
+  }
+};
+
+bool ConsoleAnswersNext() {
+  return !fake::state.console_reads.empty() && fake::state.console_reads.front().is_console;
+}
+
+}  // namespace
+
+Stream LoadScript(const std::uint8_t* data, std::size_t size) {
+  return ScriptReader(data, size).Load();
+}
+
+// The redirected lines, split plainly: the code units are the stream's byte
+// pairs (a lone last byte is no code unit), CR, LF and CR LF end a line, a
+// failure ends the line read before it, and end of input ends a last line
+// that has no line end. Every line is cut to the cap. Lines are kept as
+// places in the code units, which spares copying millions of them.
+UNCOVERED ExpectedLines::ExpectedLines(const Stream& stream) {
+  const std::size_t count = stream.bytes.size() / 2;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.bytes.data());
+  units_.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    units_[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  }
+
+  std::size_t start = 0;
+  auto end_line = [&](std::size_t end, std::size_t next) {
+    lines_.push_back({start, std::min(end - start, kLineCap)});
+    start = next;
+  };
+  bool after_cr = false;
+  std::size_t failure = 0;
+  for (std::size_t i = 0; i <= count; ++i) {
+    // A failure comes before the code unit whose last byte lies behind it.
+    while (failure < stream.failures.size() && stream.failures[failure] <= 2 * i + 1) {
+      end_line(i, i);
+      ++failure;
+    }
+    if (i == count)
+      break;
+    const char16_t unit = units_[i];
+    const bool pair_end = after_cr && unit == kLf;
+    after_cr = unit == kCr;
+    if (pair_end) {
+      start = i + 1;
+    } else if (unit == kCr || unit == kLf) {
+      end_line(i, i + 1);
+    }
+  }
+  if (start < count)
+    end_line(count, count);
+}
+
+// A console read is the console's next piece of at most 4,096 code units,
+// without the CR LF that ends a line; Ctrl+Z alone is end of input.
+std::u16string_view ExpectedLines::Next() {
+  if (ConsoleAnswersNext()) {
+    console_line_ = fake::state.console_reads.front().units.substr(0, kConsoleReadUnits);
+    const std::size_t n = console_line_.size();
+    if (n >= 2 && console_line_[n - 2] == kCr)
+      console_line_.resize(n - 2);
+    if (console_line_.size() == 1 && console_line_[0] == kCtrlZ)
+      console_line_[0] = kEndOfInput;
+    return console_line_;
+  }
+  if (next_ < lines_.size()) {
+    const Line line = lines_[next_++];
+    return {units_.data() + line.start, line.length};
+  }
+  return {&kEndOfInput, 1};
+}
+
+bool ExpectedLines::AtEnd() const {
+  return next_ == lines_.size() && fake::state.console_reads.empty();
+}
+
+}  // namespace fuzz

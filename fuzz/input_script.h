@@ -1,0 +1,66 @@
+// Fuzzer input as a script for the platform double: redirected bytes split
+// into reads anywhere, console lines, absent consoles and read failures. And
+// the lines a correct ConsoleReadLine gives for it, worked out plainly.
+//
+// The input is a script of records, each starting with a tag byte:
+//   tag % 8 in 0..2  bytes: a length byte L, then L bytes, answered by reads
+//   tag % 8 == 3     a run: a pattern length byte P (1..16), a count byte C,
+//                    then P bytes, repeated to fill (C + 1) * 64 bytes, or
+//                    for C of 248 and more (C - 247) MiB (the whole stream is
+//                    kept within 6 MiB)
+//   tag % 8 == 4     a read failing with another error
+//   tag % 8 == 5     a console line: a length byte L, then L code units
+//                    (UTF-16LE); with tag bit 3 set, repeated 32 times
+//   tag % 8 == 6     a console read failing: not a console
+//   tag % 8 == 7     the end: with tag bit 3 set a broken pipe, else end of
+//                    file; the rest of the input is ignored
+// Reads beyond the script find end of file; console reads beyond it find no
+// console.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fuzz {
+
+// Longest redirected line that comes back whole.
+inline constexpr std::size_t kLineCap = std::size_t{1} << 20;
+
+// The redirected byte stream as the script gives it, and where reads fail
+// with another error (byte offsets into the stream).
+struct Stream {
+  std::string bytes;
+  std::vector<std::size_t> failures;
+};
+
+// Fills the read queues of fake::state from the script and returns the
+// redirected stream.
+Stream LoadScript(const std::uint8_t* data, std::size_t size);
+
+// The lines ConsoleReadLine should give, one call after the other, for the
+// script loaded last. Ask for each right before the call: a console line
+// depends on what the console has still queued.
+class ExpectedLines {
+ public:
+  explicit ExpectedLines(const Stream& stream);
+
+  std::u16string_view Next();
+
+  // True once the redirected lines are used up and no console read is queued.
+  bool AtEnd() const;
+
+ private:
+  std::vector<char16_t> units_;  // the redirected stream's code units
+  struct Line {
+    std::size_t start;
+    std::size_t length;
+  };
+  std::vector<Line> lines_;  // the redirected lines, as places in units_
+  std::size_t next_ = 0;
+  std::u16string console_line_;
+};
+
+}  // namespace fuzz

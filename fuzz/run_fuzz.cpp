@@ -1,0 +1,144 @@
+// The whole run through the scripted platform, on any input (see
+// input_script.h; the first input byte says whether the output goes to a
+// console and whether title and colour can be set). Besides surviving it,
+// the run must return 0 and show, in this order: the banner, the prompt, a
+// read, exactly one report line of its four pieces, the closing message and
+// a last read. The report shows the first line as the wavelength, narrowed
+// to single precision with two decimals, and a brightness with three
+// decimals: on the curve (380 to 780 nm) between 0.5 and 99.5, 0.000 off it.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "calculator/run.h"
+#include "fuzz/input_script.h"
+#include "platform/fake_platform.h"
+#include "text/number_text.h"
+
+namespace {
+
+// Stands for a read in the transcript; no UTF-8 text holds this byte.
+constexpr char kRead = '\xFF';
+
+constexpr std::string_view kOpening =
+    "\r\n"
+    " ******* Interpolation Vollstfarbenhelligkeit nach Valdrup *******\r\n"
+    "\r\n"
+    "               Berechnungsbereich 380 nm bis 700 nm\r\n"
+    "   Eingabe der Spektralwellenl\xC3\xA4nge: [nm] mit Dezimalpunkt:   \xFF"
+    "\r\n"
+    "   Helligkeit Vollstfarbe ";
+constexpr std::string_view kReportMiddle = "nm :  ";
+constexpr std::string_view kClosing =
+    "\r\n"
+    "\r\n"
+    "   Druecke eine Taste um das Programm zu beenden.\r\n"
+    "\xFF";
+
+[[noreturn]] void Fail(const char* what, const std::string& transcript) {
+  std::fprintf(stderr, "%s; transcript:\n%s\n", what, transcript.c_str());
+  std::abort();
+}
+
+// Text of ASCII and Latin-1 letters in UTF-8.
+std::string Utf8(std::u16string_view text) {
+  std::string bytes;
+  for (const char16_t c : text) {
+    if (c < 0x80) {
+      bytes.push_back(static_cast<char>(c));
+    } else {
+      bytes.push_back(static_cast<char>(0xC0 | c >> 6));
+      bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return bytes;
+}
+
+// What the user sees, in UTF-8, with a mark for each read.
+std::string Transcript(bool console_output) {
+  std::string transcript;
+  for (const fake::Call& call : fake::state.calls) {
+    if (call.name == "ConsoleSetLineMode") {
+      transcript += kRead;
+    } else if (call.name == "ConsoleWrite" && console_output) {
+      transcript += Utf8(call.text);
+    } else if (call.name == "WriteBytes") {
+      transcript += call.bytes;
+    }
+  }
+  return transcript;
+}
+
+std::string Ascii(std::u16string_view text) {
+  std::string ascii;
+  for (const char16_t c : text)
+    ascii.push_back(static_cast<char>(c));
+  return ascii;
+}
+
+bool IsFixed(std::string_view text, std::size_t decimals) {
+  const std::size_t point = text.find('.');
+  if (point == std::string_view::npos || text.size() - point - 1 != decimals)
+    return false;
+  const std::size_t first = text.starts_with('-') ? 1 : 0;
+  if (point == first)
+    return false;
+  for (std::size_t i = first; i < text.size(); ++i) {
+    if (i != point && (text[i] < '0' || text[i] > '9'))
+      return false;
+  }
+  return true;
+}
+
+void CheckReport(std::string_view wavelength_text, std::string_view brightness_text,
+                 double wavelength, const std::string& transcript) {
+  std::pmr::u16string shown;
+  FormatFloat(NarrowToFloat(wavelength), 2, shown);
+  if (wavelength_text != Ascii(shown))
+    Fail("wavelength is not the line read", transcript);
+  if (!IsFixed(brightness_text, 3))
+    Fail("brightness is no number of 3 decimals", transcript);
+  if (wavelength >= 380.0 && wavelength <= 780.0) {
+    const double brightness = std::strtod(std::string(brightness_text).c_str(), nullptr);
+    if (!(brightness >= 0.5 && brightness <= 99.5))
+      Fail("brightness off the curve", transcript);
+  } else if (brightness_text != "0.000") {
+    Fail("brightness beside the curve", transcript);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0)
+    return 0;
+  fake::Reset();
+  fake::state.console_write_ok = (data[0] & 1) != 0;
+  fake::state.title_ok = (data[0] & 2) != 0;
+  fake::state.attribute_ok = (data[0] & 4) != 0;
+  fuzz::ExpectedLines expected(fuzz::LoadScript(data + 1, size - 1));
+  const std::u16string first_line(expected.Next());
+
+  if (Run() != 0)
+    Fail("exit code not 0", "");
+
+  const std::string transcript = Transcript(fake::state.console_write_ok);
+  const std::string_view rest(transcript);
+  if (!rest.starts_with(kOpening))
+    Fail("opening differs", transcript);
+  if (!rest.ends_with(kClosing))
+    Fail("closing differs", transcript);
+  const std::string_view report =
+      rest.substr(kOpening.size(), rest.size() - kOpening.size() - kClosing.size());
+  const std::size_t middle = report.find(kReportMiddle);
+  if (middle == std::string_view::npos)
+    Fail("no report line", transcript);
+  CheckReport(report.substr(0, middle), report.substr(middle + kReportMiddle.size()),
+              ParseDouble(first_line), transcript);
+
+  fake::Reset();  // frees the record, so that no input looks like a leak
+  return 0;
+}
