@@ -56,6 +56,11 @@ struct WorkingBuffer {
   // The string's own storage grows geometrically, so a long line costs time
   // linear in its length.
   void Reserve(std::size_t units) {
+    // A line that is getting long gets room up to the cut in one step:
+    // growing the string by doubling would copy it and touch fresh pages
+    // at every step.
+    if (units > 16 * kBlock && text.capacity() < start + kMaxLine + kBlock)
+      text.reserve(start + kMaxLine + kBlock);
     capacity = units;
     text.resize(start + capacity);
   }
@@ -82,11 +87,31 @@ void SkipLfAfterCr(WorkingBuffer& line) {
   --line.length;
 }
 
+// Code units tested at a time when looking for a line end.
+constexpr std::size_t kScanWidth = 64;
+
+// Whether the kScanWidth code units at `units` hold a CR or a LF. A fixed
+// count and no early exit let the compiler test them with vector compares.
+bool HoldsLineEnd(const char16_t* units) {
+  std::uint16_t hit = 0;
+  for (std::size_t i = 0; i < kScanWidth; ++i)
+    hit |= static_cast<std::uint16_t>((units[i] == kCr) | (units[i] == kLf));
+  return hit != 0;
+}
+
 std::optional<std::size_t> FindLineEnd(WorkingBuffer& line, std::size_t from) {
   const char16_t* units = line.units();
-  for (std::size_t k = from; k < line.length; ++k) {
-    if (units[k] == kCr || units[k] == kLf)
-      return k;
+  std::size_t k = from;
+  while (k < line.length) {
+    std::size_t end = std::min(line.length, k + kScanWidth);
+    if (end - k == kScanWidth && !HoldsLineEnd(units + k)) {
+      k = end;
+      continue;
+    }
+    for (; k < end; ++k) {
+      if (units[k] == kCr || units[k] == kLf)
+        return k;
+    }
   }
   return std::nullopt;
 }
