@@ -44,8 +44,10 @@ class Pane:
         # The shell line stays after the program so that its exit code can
         # be read off the screen.
         line = shlex.join(command) + '; echo "[exit $?]"; sleep 600'
+        self.socket = None
         try:
             self.run("new-session", "-d", "-s", "run", "-x", "100", "-y", "24", line)
+            self.socket = self.run("display-message", "-p", "#{socket_path}").strip()
         except Failure:
             self.close()
             raise
@@ -78,6 +80,11 @@ class Pane:
 
     def close(self):
         subprocess.run(self.tmux + ["kill-server"], capture_output=True)
+        if self.socket:  # tmux leaves it behind
+            try:
+                os.unlink(self.socket)
+            except OSError:
+                pass
 
 
 def check(condition, message, screen):
