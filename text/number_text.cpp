@@ -20,9 +20,6 @@ constexpr std::uint64_t kPlusInfinityBits = 0x7FF0000000000000;
 constexpr std::uint64_t kMinusInfinityBits = 0xFFF0000000000000;
 constexpr std::uint64_t kNotANumberBits = 0xFFF8000000000000;  // quiet, sign bit set
 
-constexpr std::uint32_t kPlusInfinityFloatBits = 0x7F800000;
-constexpr std::uint32_t kMinusInfinityFloatBits = 0xFF800000;
-
 // Every halfway point between neighbouring doubles has at most 767
 // significant decimal digits. The first 800 digits, plus one sticky '1' when
 // anything nonzero was cut off, lie on the same side of each halfway point
@@ -243,16 +240,9 @@ void FormatDouble(double value, std::int32_t decimals, std::pmr::u16string& out)
 }
 
 void FormatFloat(float value, std::int32_t decimals, std::pmr::u16string& out) {
-  const auto bits = std::bit_cast<std::uint32_t>(value);
-  if (bits == kPlusInfinityFloatBits) {
-    out.append(kPlusInfinityWord);
-  } else if (bits == kMinusInfinityFloatBits) {
-    out.append(kMinusInfinityWord);
-  } else if (std::isnan(value)) {
-    out.append(kNotANumberWord);
-  } else {
-    AppendFixed(static_cast<double>(value), decimals, out);
-  }
+  // Widening is exact: a float infinity becomes the double infinity of the
+  // same sign and a NaN stays a NaN, so the double's rules give the float's.
+  FormatDouble(static_cast<double>(value), decimals, out);
 }
 
 float NarrowToFloat(double value) {
