@@ -1,4 +1,6 @@
 #include "calculator/run.h"
 
 // The command line is ignored.
-int main() { return Run(); }
+int main() {
+  return Run();
+}
