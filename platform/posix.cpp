@@ -165,7 +165,7 @@ struct TerminalLine {
   std::uint32_t taken = 0;
   std::uint32_t length = 0;
 };
-TerminalLine terminal_line;
+constinit TerminalLine terminal_line{};
 
 // Reads the next line from the terminal into `terminal_line`. Returns
 // false when the read fails.
