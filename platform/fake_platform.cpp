@@ -18,8 +18,9 @@ Call& Record(std::string name, platform::Handle handle = 0, std::uint32_t size =
 }
 
 std::string ToUtf8(std::u16string_view text) {
-  std::string out;
-  platform::AppendUtf8(text, out);  // an unpaired surrogate becomes U+FFFD
+  // The real conversion: an unpaired surrogate becomes U+FFFD.
+  std::string out(platform::Utf8Size(text), '\0');
+  platform::ConvertToUtf8(text, out.data(), out.size());
   return out;
 }
 

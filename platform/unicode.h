@@ -36,24 +36,4 @@ std::size_t Utf8Size(std::u16string_view text);
 // Returns the number of bytes written, or 0 when they do not all fit.
 std::size_t ConvertToUtf8(std::u16string_view text, char* bytes, std::size_t size);
 
-// Appends `text` converted to UTF-8 to `out` (a std::string or
-// std::pmr::string).
-template <class ByteString>
-void AppendUtf8(std::u16string_view text, ByteString& out) {
-  char unit[4];
-  for (std::size_t pos = 0; pos < text.size();) {
-    out.append(unit, PutUtf8(NextCodePointUtf16(text, pos), unit));
-  }
-}
-
-// Appends `bytes` converted from UTF-8 to `out` (a std::u16string or
-// std::pmr::u16string).
-template <class U16String>
-void AppendUtf16(std::string_view bytes, U16String& out) {
-  char16_t units[2];
-  for (std::size_t pos = 0; pos < bytes.size();) {
-    out.append(units, PutUtf16(NextCodePointUtf8(bytes, pos), units));
-  }
-}
-
 }  // namespace platform

@@ -8,6 +8,20 @@
 namespace platform {
 namespace {
 
+// Whole-text conversions, built from the per-character functions the way
+// their callers use them.
+void AppendUtf8(std::u16string_view text, std::string& out) {
+  char unit[4];
+  for (std::size_t pos = 0; pos < text.size();)
+    out.append(unit, PutUtf8(NextCodePointUtf16(text, pos), unit));
+}
+
+void AppendUtf16(std::string_view bytes, std::u16string& out) {
+  char16_t units[2];
+  for (std::size_t pos = 0; pos < bytes.size();)
+    out.append(units, PutUtf16(NextCodePointUtf8(bytes, pos), units));
+}
+
 struct ToUtf8Case {
   const char* name;
   std::u16string text;
