@@ -1,6 +1,7 @@
 #include "calculator/run.h"
 
 #include <memory_resource>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,24 @@ constexpr std::u16string_view kEmpty = u"";
 constexpr std::int32_t kWhite = 15;
 constexpr std::int32_t kBlack = 0;
 
+// Appends the report line for one wavelength and its brightness to
+// `report`. False when memory for it ran out; `report` is then incomplete.
+bool BuildReport(double wavelength, double brightness, std::pmr::u16string& report) {
+  try {
+    report += kReportStart;
+    // Only the shown wavelength is narrowed; the lookup used the double.
+    FormatFloat(NarrowToFloat(wavelength), 2, report);
+    report += kReportMiddle;
+    FormatDouble(brightness, 3, report);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 // Asks for one wavelength, prints its brightness, and waits for a last line.
-void Dialogue() {
+// Returns false when a line could not be built for want of memory.
+bool Dialogue() {
   ConsoleOpen();
   ConsoleSetTitle(kTitle);
   ConsoleSetColor(kWhite, kBlack);
@@ -46,28 +63,32 @@ void Dialogue() {
   LoadSegmentTable();
   const double brightness = EvaluateBrightness(wavelength);
 
-  std::pmr::u16string report(kReportStart);
-  // Only the shown wavelength is narrowed; the lookup used the double.
-  FormatFloat(NarrowToFloat(wavelength), 2, report);
-  report += kReportMiddle;
-  FormatDouble(brightness, 3, report);
-  ConsolePrintLine(report);
+  std::pmr::u16string report;
+  const bool reported = BuildReport(wavelength, brightness, report);
+  if (reported)
+    ConsolePrintLine(report);
 
   ConsolePrintLine(kEmpty);
   ConsolePrintLine(kClosing);
   std::pmr::u16string last_line;
   ConsoleReadLine(last_line);
+  const bool all_written = reported && !ConsoleOutputLost();
   ConsoleClose();
+  return all_written;
 }
 
 }  // namespace
+
+int Run(std::pmr::memory_resource& memory) {
+  std::pmr::memory_resource* const previous = std::pmr::set_default_resource(&memory);
+  const bool all_written = Dialogue();
+  std::pmr::set_default_resource(previous);
+  return all_written ? 0 : 1;
+}
 
 int Run() {
   // Every allocation of the run comes from this pool, which hands back what
   // it holds in one go when the run ends.
   std::pmr::unsynchronized_pool_resource pool;
-  std::pmr::memory_resource* const previous = std::pmr::set_default_resource(&pool);
-  Dialogue();
-  std::pmr::set_default_resource(previous);
-  return 0;
+  return Run(pool);
 }

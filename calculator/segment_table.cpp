@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <memory_resource>
+#include <new>
 
 namespace {
 
@@ -16,12 +17,21 @@ static_assert(std::size(kSegmentData) == SegmentTable::kRows * 6);
 // never freed on its own: it lives until that resource is released.
 SegmentTable* table = nullptr;
 
+// Where the table goes when no memory can be had for it, so that the
+// brightness comes out the same. Zero-filled, it costs nothing at start-up.
+constinit SegmentTable spare_table{};
+
 }  // namespace
 
 void LoadSegmentTable() {
   // new_object value-initialises the table, so every entry, index 0 included,
   // starts at 0.0.
-  table = std::pmr::polymorphic_allocator<>{}.new_object<SegmentTable>();
+  try {
+    table = std::pmr::polymorphic_allocator<>{}.new_object<SegmentTable>();
+  } catch (const std::bad_alloc&) {
+    spare_table = SegmentTable{};
+    table = &spare_table;
+  }
   const double* cursor = kSegmentData;
   for (int k = 1; k <= SegmentTable::kRows; ++k) {
     table->lower[k] = *cursor++;

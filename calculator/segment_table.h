@@ -15,6 +15,7 @@ struct SegmentTable {
 
 // Creates the working table, zero-filled, from the default memory resource
 // (the run's pool) and fills rows 1..87 from the stored constant block.
+// Without memory for it, a table set aside in static storage is used.
 void LoadSegmentTable();
 
 // The brightness at `wavelength` nm, or 0.0 when no segment holds it. Needs

@@ -4,6 +4,7 @@
 #include "console/console.h"
 
 #include <memory_resource>
+#include <new>
 #include <string>
 
 #include "console/line_input.h"
@@ -16,45 +17,65 @@ std::int32_t output_mode = OutputUtf16;
 platform::Handle input_handle = 0;
 platform::Handle output_handle = 0;
 bool lock_exists = false;
+// Some output since ConsoleOpen did not arrive, for another reason than its
+// reader having gone away.
+bool output_lost = false;
 
-void WriteBytesIfAny(const void* bytes, std::size_t size) {
-  if (size > 0)
-    platform::WriteBytes(output_handle, bytes, size);
+using platform::WriteStatus;
+
+WriteStatus WriteBytesIfAny(const void* bytes, std::size_t size) {
+  if (size == 0)
+    return WriteStatus::kWritten;
+  return platform::WriteBytes(output_handle, bytes, size);
 }
 
 // Converts to `page` (size first, then the conversion) and writes the bytes.
-// A text that cannot be converted writes nothing.
-void WriteEncoded(platform::CodePage page, std::u16string_view text) {
-  std::size_t size = platform::EncodeText(page, text, nullptr, 0);
+// A text that cannot be converted, or whose bytes find no memory, writes
+// nothing.
+WriteStatus WriteEncoded(platform::CodePage page, std::u16string_view text) {
+  if (text.empty())
+    return WriteStatus::kWritten;
+  const std::size_t size = platform::EncodeText(page, text, nullptr, 0);
   if (size == 0)
-    return;
-  std::pmr::string bytes(size, '\0');  // the string keeps a zero byte after them
-  std::size_t written = platform::EncodeText(page, text, bytes.data(), size);
-  WriteBytesIfAny(bytes.data(), written);
+    return WriteStatus::kLost;
+  std::pmr::string bytes;
+  try {
+    bytes.resize(size);  // the string keeps a zero byte after them
+  } catch (const std::bad_alloc&) {
+    return WriteStatus::kLost;
+  }
+  const std::size_t converted = platform::EncodeText(page, text, bytes.data(), size);
+  if (converted == 0)
+    return WriteStatus::kLost;
+  return WriteBytesIfAny(bytes.data(), converted);
 }
 
 // The one write path of ConsolePrint and ConsolePrintLine. Neither a failed
-// nor a short byte write is repeated or reported.
+// nor a short byte write is repeated; one that loses output is remembered.
 void ConsoleWriteText(std::u16string_view text) {
-  if (platform::ConsoleWrite(output_handle, text))
-    return;
-  switch (output_mode) {
-    case OutputUtf8:
-      WriteEncoded(platform::CodePage::kUtf8, text);
-      break;
-    case OutputAnsi:
-      WriteEncoded(platform::CodePage::kAnsi, text);
-      break;
-    default:  // UTF-16 code units as they are in memory: low byte first
-      WriteBytesIfAny(text.data(), text.size() * sizeof(char16_t));
-      break;
+  std::optional<WriteStatus> status = platform::ConsoleWrite(output_handle, text);
+  if (!status) {
+    switch (output_mode) {
+      case OutputUtf8:
+        status = WriteEncoded(platform::CodePage::kUtf8, text);
+        break;
+      case OutputAnsi:
+        status = WriteEncoded(platform::CodePage::kAnsi, text);
+        break;
+      default:  // UTF-16 code units as they are in memory: low byte first
+        status = WriteBytesIfAny(text.data(), text.size() * sizeof(char16_t));
+        break;
+    }
   }
+  if (*status == WriteStatus::kLost)
+    output_lost = true;
 }
 
 }  // namespace
 
 int ConsoleOpen(std::optional<std::u16string_view> title, std::int32_t mode) {
   ConsoleResetInput();
+  output_lost = false;
   output_mode = mode;
   input_handle = platform::StandardInput();
   output_handle = platform::StandardOutput();
@@ -88,8 +109,18 @@ void ConsolePrint(std::optional<std::u16string_view> text) {
 }
 
 void ConsolePrintLine(std::optional<std::u16string_view> text) {
-  std::pmr::u16string line(text.value_or(std::u16string_view{}));
-  line += u"\r\n";
+  const std::u16string_view body = text.value_or(std::u16string_view{});
+  constexpr std::u16string_view kLineEnd = u"\r\n";
+  std::pmr::u16string line;
+  try {
+    line.reserve(body.size() + kLineEnd.size());
+  } catch (const std::bad_alloc&) {
+    // Without memory for the copy the line is neither written nor flushed.
+    output_lost = true;
+    return;
+  }
+  line += body;
+  line += kLineEnd;
   ConsoleWriteText(line);
   platform::Flush(output_handle);
 }
@@ -103,6 +134,10 @@ void ConsoleClose() {
 
 std::uint32_t ConsoleControlHandler(std::uint32_t /*event*/) {
   return 0;
+}
+
+bool ConsoleOutputLost() {
+  return output_lost;
 }
 
 platform::Handle ConsoleInputHandle() {

@@ -32,8 +32,12 @@ void ConsoleSetColor(std::int32_t foreground, std::int32_t background);
 void ConsolePrint(std::optional<std::u16string_view> text);
 
 // Writes the text and CR LF in one write, then flushes. An absent text
-// writes the line end alone.
+// writes the line end alone. Without memory for the line nothing is written.
 void ConsolePrintLine(std::optional<std::u16string_view> text);
+
+// True when output since ConsoleOpen was lost: a write failed (other than
+// for a reader that has gone away), or a line found no memory.
+bool ConsoleOutputLost();
 
 // Deletes the input lock. Colour, handles and pending input stay as they are.
 void ConsoleClose();

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "console/console.h"
@@ -44,27 +45,76 @@ std::optional<unsigned char> odd_byte;
 // that comes next completes that CR LF and is skipped.
 bool after_cr = false;
 
-// The line being read: the caller's text from `start` on.
+// Where the line is read when the caller's text cannot get even the first
+// block: the line is then cut to what that text takes without growing.
+std::array<char16_t, kBlock> spare;
+
+// The line being read: the caller's text from `start` on, or the spare room.
 struct WorkingBuffer {
   std::pmr::u16string& text;
   std::size_t start = 0;
+  char16_t* units = nullptr;
   std::size_t capacity = 0;  // code units reserved
   std::size_t length = 0;    // code units read
+  // The longest line kept; the rest of a longer line is read and dropped.
+  std::size_t cut = kMaxLine;
 
-  char16_t* units() { return text.data() + start; }
   std::size_t free() const { return capacity - length; }
+  bool InSpare() const { return units == spare.data(); }
+
+  // Makes room for `wanted` code units in all. When memory for that cannot
+  // be had, the line is cut instead, so that the room it has leaves
+  // kLowWater code units free to read the rest of the line through.
+  void Reserve(std::size_t wanted) {
+    if (!InSpare() && Grow(wanted))
+      return;
+    if (capacity < kBlock) {
+      units = spare.data();
+      capacity = kBlock;
+    }
+    cut = std::min(cut, capacity - kLowWater);
+  }
+
+ private:
   // The string's own storage grows geometrically, so a long line costs time
   // linear in its length.
-  void Reserve(std::size_t units) {
-    // A line that is getting long gets room up to the cut in one step:
-    // growing the string by doubling would copy it and touch fresh pages
-    // at every step.
-    if (units > 16 * kBlock && text.capacity() < start + kMaxLine + kBlock)
+  bool Grow(std::size_t wanted) {
+    ReserveUpToTheCut(wanted);
+    try {
+      text.resize(start + wanted);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    units = text.data() + start;
+    capacity = wanted;
+    return true;
+  }
+
+  // A line that is getting long gets room up to the cut in one step:
+  // growing the string by doubling would copy it and touch fresh pages at
+  // every step. Without memory for that much it grows step by step.
+  void ReserveUpToTheCut(std::size_t wanted) {
+    if (wanted <= 16 * kBlock || text.capacity() >= start + kMaxLine + kBlock)
+      return;
+    try {
       text.reserve(start + kMaxLine + kBlock);
-    capacity = units;
-    text.resize(start + capacity);
+    } catch (const std::bad_alloc&) {
+    }
   }
 };
+
+// Appends a line read into the spare room to `out`, as much of it as memory
+// allows, and returns how much that was.
+std::size_t AppendFromSpare(std::pmr::u16string& out, std::size_t length) {
+  try {
+    out.append(spare.data(), length);
+    return length;
+  } catch (const std::bad_alloc&) {
+    const std::size_t fits = std::min(length, out.capacity() - out.size());
+    out.append(spare.data(), fits);
+    return fits;
+  }
+}
 
 // A console read ends in CR LF unless it is the first part of a line too long
 // for one read; only the second-to-last code unit tells.
@@ -80,7 +130,7 @@ void SkipLfAfterCr(WorkingBuffer& line) {
   if (!after_cr || line.length == 0)
     return;
   after_cr = false;
-  char16_t* units = line.units();
+  char16_t* units = line.units;
   if (units[0] != kLf)
     return;
   std::memmove(units, units + 1, (line.length - 1) * sizeof(char16_t));
@@ -99,8 +149,8 @@ bool HoldsLineEnd(const char16_t* units) {
   return hit != 0;
 }
 
-std::optional<std::size_t> FindLineEnd(WorkingBuffer& line, std::size_t from) {
-  const char16_t* units = line.units();
+std::optional<std::size_t> FindLineEnd(const WorkingBuffer& line, std::size_t from) {
+  const char16_t* units = line.units;
   std::size_t k = from;
   while (k < line.length) {
     std::size_t end = std::min(line.length, k + kScanWidth);
@@ -120,7 +170,7 @@ std::optional<std::size_t> FindLineEnd(WorkingBuffer& line, std::size_t from) {
 // call. A LF completes a CR only when it has been read already: the line is
 // not held back waiting for it.
 void TakeLine(WorkingBuffer& line, std::size_t k) {
-  const char16_t* units = line.units();
+  const char16_t* units = line.units;
   std::size_t next = k + 1;
   if (units[k] == kCr) {
     if (next == line.length) {
@@ -131,14 +181,14 @@ void TakeLine(WorkingBuffer& line, std::size_t k) {
   }
   pending_length = line.length - next;
   std::copy_n(units + next, pending_length, pending.begin());
-  line.length = std::min(k, kMaxLine);
+  line.length = std::min(k, line.cut);
 }
 
 // Reads into the free room right after the code units read so far. A byte
 // held from the last read goes first, so a code unit split between two reads
 // is joined whole.
 platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
-  auto* bytes = reinterpret_cast<unsigned char*>(line.units() + line.length);
+  auto* bytes = reinterpret_cast<unsigned char*>(line.units + line.length);
   std::size_t held = 0;
   if (odd_byte) {
     bytes[0] = *odd_byte;
@@ -160,7 +210,7 @@ platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
 }
 
 void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
-  std::copy_n(pending.begin(), pending_length, line.units());
+  std::copy_n(pending.begin(), pending_length, line.units);
   line.length = pending_length;
   pending_length = 0;
   std::size_t scan = 0;
@@ -170,7 +220,7 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
       TakeLine(line, *k);
       return;
     }
-    line.length = std::min(line.length, kMaxLine);
+    line.length = std::min(line.length, line.cut);
     scan = line.length;
     if (line.free() < kLowWater)
       line.Reserve(line.length + kBlock);
@@ -181,7 +231,7 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
       case platform::ReadStatus::kBrokenPipe:
         odd_byte.reset();  // half a code unit at the end is no text
         if (line.length == 0) {
-          line.units()[0] = kEndOfInput;
+          line.units[0] = kEndOfInput;
           line.length = 1;
         }
         return;
@@ -199,13 +249,15 @@ std::size_t ConsoleReadLine(std::pmr::u16string& out) {
   platform::Handle in = ConsoleInputHandle();
   platform::ConsoleSetLineMode(in);
   std::uint32_t count = 0;
-  if (platform::ConsoleRead(in, line.units(), kBlock, count)) {
-    line.length = TrimConsoleLine(line.units(), std::min<std::size_t>(count, kBlock));
+  if (platform::ConsoleRead(in, line.units, kBlock, count)) {
+    line.length = TrimConsoleLine(line.units, std::min<std::size_t>(count, kBlock));
   } else {
     platform::LockEnter();
     ReadRedirected(line, in);
     platform::LockLeave();
   }
+  if (line.InSpare())
+    return AppendFromSpare(out, line.length);
   out.resize(line.start + line.length);
   return line.length;
 }

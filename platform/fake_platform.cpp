@@ -109,9 +109,11 @@ Handle StandardOutput() {
   return fake::kOutput;
 }
 
-bool ConsoleWrite(Handle out, std::u16string_view text) {
+std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
   Record("ConsoleWrite", out).text = text;
-  return state.console_write_ok;
+  if (!state.console_write_ok)
+    return std::nullopt;
+  return state.write_status;
 }
 
 void ConsoleSetLineMode(Handle in) {
@@ -156,9 +158,10 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   return ReadStatus::kOk;
 }
 
-void WriteBytes(Handle out, const void* bytes, std::size_t size) {
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
   Record("WriteBytes", out, static_cast<std::uint32_t>(size))
       .bytes.assign(static_cast<const char*>(bytes), size);
+  return state.write_status;
 }
 
 void Flush(Handle out) {

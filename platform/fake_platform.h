@@ -48,6 +48,9 @@ struct State {
   std::deque<ConsoleAnswer> console_reads;
   std::deque<ByteAnswer> byte_reads;
   bool console_write_ok = false;
+  // What becomes of every write, to the console or as bytes; the bytes are
+  // recorded either way.
+  platform::WriteStatus write_status = platform::WriteStatus::kWritten;
   bool title_ok = true;
   bool attribute_ok = true;
 

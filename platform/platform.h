@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace platform {
@@ -15,9 +16,17 @@ using Handle = std::intptr_t;
 Handle StandardInput();
 Handle StandardOutput();
 
-// Writes UTF-16 text to a console. Returns false when `out` is not a
+// What became of a write.
+enum class WriteStatus {
+  kWritten,     // every byte went out
+  kReaderGone,  // the reading end of a pipe was closed: nobody wants the rest
+  kLost,        // anything else (disk full, I/O error, a closed or read-only
+                // handle): output that should have arrived did not
+};
+
+// Writes UTF-16 text to a console. Returns nothing when `out` is not a
 // console, which tells the caller to write bytes instead.
-bool ConsoleWrite(Handle out, std::u16string_view text);
+std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text);
 
 // Switches the console to line input with echo and processed control keys.
 // Does nothing (and reports nothing) when `in` is not a console.
@@ -38,8 +47,9 @@ enum class ReadStatus {
 // Reads up to `size` bytes from a file or pipe, waiting until some arrive.
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count);
 
-// Writes bytes to a file or pipe. A failed or short write is not reported.
-void WriteBytes(Handle out, const void* bytes, std::size_t size);
+// Writes bytes to a file or pipe, across short writes; a write that fails
+// is not tried again.
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size);
 
 // Pushes written bytes out to the file or pipe behind `out`.
 void Flush(Handle out);

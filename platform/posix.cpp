@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -60,9 +61,9 @@ ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
 }
 
 // Writes all of `bytes`, across short writes, interruptions and a full
-// non-blocking pipe. Any other error (EPIPE, ENOSPC, EBADF, ...) drops the
-// rest: the callers do not report failed writes.
-void WriteAll(int fd, const char* bytes, std::size_t size) {
+// non-blocking pipe. Any other error drops the rest: EPIPE means the reader
+// has gone, anything else (ENOSPC, EIO, EBADF, ...) that output was lost.
+WriteStatus WriteAll(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, bytes, size);
     if (n > 0) {
@@ -72,10 +73,13 @@ void WriteAll(int fd, const char* bytes, std::size_t size) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilReady(fd, POLLOUT)) {
       continue;
+    } else if (n < 0 && errno == EPIPE) {
+      return WriteStatus::kReaderGone;
     } else {
-      return;  // an error, or a write that took nothing and would only spin
+      return WriteStatus::kLost;  // an error, or a write that took nothing and would only spin
     }
   }
+  return WriteStatus::kWritten;
 }
 
 // ---------------------------------------------------------------------------
@@ -87,6 +91,15 @@ class TerminalWriter {
  public:
   explicit TerminalWriter(int fd) : fd_(fd) {}
   ~TerminalWriter() { Flush(); }
+  TerminalWriter(const TerminalWriter&) = delete;
+  TerminalWriter& operator=(const TerminalWriter&) = delete;
+
+  // Writes what is still collected; the status of the first write that
+  // did not go through, if any.
+  WriteStatus Finish() {
+    Flush();
+    return status_;
+  }
 
   void PutAscii(std::string_view ascii) {
     for (char c : ascii) {
@@ -119,11 +132,14 @@ class TerminalWriter {
       Flush();
   }
   void Flush() {
-    WriteAll(fd_, buffer_, used_);
+    const WriteStatus status = WriteAll(fd_, buffer_, used_);
+    if (status_ == WriteStatus::kWritten)
+      status_ = status;
     used_ = 0;
   }
 
   int fd_;
+  WriteStatus status_ = WriteStatus::kWritten;
   std::size_t used_ = 0;
   char buffer_[4096];
 };
@@ -291,11 +307,12 @@ Handle StandardOutput() {
   return STDOUT_FILENO;
 }
 
-bool ConsoleWrite(Handle out, std::u16string_view text) {
+std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
   if (!IsTerminal(out))
-    return false;
-  TerminalWriter(Descriptor(out)).PutText(text, false);
-  return true;
+    return std::nullopt;
+  TerminalWriter writer(Descriptor(out));
+  writer.PutText(text, false);
+  return writer.Finish();
 }
 
 void ConsoleSetLineMode(Handle in) {
@@ -349,8 +366,8 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   return ReadStatus::kOk;
 }
 
-void WriteBytes(Handle out, const void* bytes, std::size_t size) {
-  WriteAll(Descriptor(out), static_cast<const char*>(bytes), size);
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
+  return WriteAll(Descriptor(out), static_cast<const char*>(bytes), size);
 }
 
 // Every write is an unbuffered system call, so its bytes are already with

@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstdint>
 #include <memory_resource>
+#include <new>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -56,18 +58,22 @@ Handle StandardOutput() {
   return FromHandle(GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
-bool ConsoleWrite(Handle out, std::u16string_view text) {
+std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
   // Fails at once, whatever the length, when `out` is not a console.
+  bool first = true;
   do {
     const std::size_t piece = std::min(text.size(), kMaxPiece);
     DWORD written = 0;
     if (WriteConsoleW(ToHandle(out), Wide(text.data()), static_cast<DWORD>(piece), &written,
                       nullptr) == 0) {
-      return false;
+      if (first)
+        return std::nullopt;
+      return WriteStatus::kLost;
     }
+    first = false;
     text.remove_prefix(piece);
   } while (!text.empty());
-  return true;
+  return WriteStatus::kWritten;
 }
 
 void ConsoleSetLineMode(Handle in) {
@@ -95,18 +101,26 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   return ReadStatus::kOk;
 }
 
-void WriteBytes(Handle out, const void* bytes, std::size_t size) {
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
   const char* next = static_cast<const char*>(bytes);
   while (size > 0) {
     DWORD written = 0;
     const BOOL ok = WriteFile(ToHandle(out), next, static_cast<DWORD>(std::min(size, kMaxPiece)),
                               &written, nullptr);
-    // A failed write, or one that took nothing, ends it: no retrying.
-    if (ok == 0 || written == 0)
-      return;
+    // A failed write, or one that took nothing, ends it: no retrying. A
+    // pipe whose reader has closed its end fails with ERROR_NO_DATA (or,
+    // once it is fully gone, ERROR_BROKEN_PIPE).
+    if (ok == 0) {
+      const DWORD error = GetLastError();
+      return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? WriteStatus::kReaderGone
+                                                                   : WriteStatus::kLost;
+    }
+    if (written == 0)
+      return WriteStatus::kLost;
     next += written;
     size -= written;
   }
+  return WriteStatus::kWritten;
 }
 
 void Flush(Handle out) {
@@ -114,9 +128,14 @@ void Flush(Handle out) {
 }
 
 bool SetTitle(std::u16string_view title) {
-  // The system wants a zero-terminated title.
-  std::pmr::u16string terminated(title);
-  return SetConsoleTitleW(Wide(terminated.c_str())) != 0;
+  // The system wants a zero-terminated title; without memory for that copy
+  // the title stays as it is.
+  try {
+    std::pmr::u16string terminated(title);
+    return SetConsoleTitleW(Wide(terminated.c_str())) != 0;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
