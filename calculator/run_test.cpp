@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory_resource>
 #include <new>
 #include <string>
@@ -81,21 +82,28 @@ TEST(RunTest, ExitCodeSaysWhetherOutputWasLost) {
   }
 }
 
-// Memory from new and delete, except that allocation number `first_failure`
-// (counting from 1) fails, and with `keeps_failing` every one after it too.
-// 0 fails none; the count then tells how many allocations a run makes.
+// How allocations fail: number `first` (counting from 1; 0 for none), with
+// `and_after` every one after it too, and every one of `large` bytes or more.
+struct Failures {
+  std::size_t first = 0;
+  bool and_after = false;
+  std::size_t large = SIZE_MAX;
+};
+
+// Memory from new and delete, failing as told; it counts the allocations
+// asked of it, so a run that fails none tells how many a run makes.
 class FailingResource : public std::pmr::memory_resource {
  public:
-  FailingResource(std::size_t first_failure, bool keeps_failing)
-      : first_failure_(first_failure), keeps_failing_(keeps_failing) {}
+  explicit FailingResource(Failures failures) : failures_(failures) {}
 
   std::size_t allocations() const { return allocations_; }
 
  private:
   void* do_allocate(std::size_t bytes, std::size_t alignment) override {
     ++allocations_;
-    if (allocations_ == first_failure_ ||
-        (keeps_failing_ && first_failure_ != 0 && allocations_ > first_failure_)) {
+    const Failures& f = failures_;
+    if (allocations_ == f.first || (f.and_after && f.first != 0 && allocations_ > f.first) ||
+        bytes >= f.large) {
       throw std::bad_alloc();
     }
     return std::pmr::new_delete_resource()->allocate(bytes, alignment);
@@ -107,37 +115,50 @@ class FailingResource : public std::pmr::memory_resource {
     return this == &other;
   }
 
-  std::size_t first_failure_;
-  bool keeps_failing_;
+  Failures failures_;
   std::size_t allocations_ = 0;
 };
 
-// Whichever allocation fails, the run reads both lines and ends normally:
-// with exit code 0 and the whole dialogue, or with 1 and the lines it could
-// write, each of them unchanged. A long line that cannot grow is cut, and
-// its number is still read.
+// Runs on `memory` and checks that the run read both lines and ended
+// normally: with exit code 0 and the whole dialogue, or with 1 and the lines
+// it could write, each of them unchanged.
+void ExpectNormalEnd(std::pmr::memory_resource& memory) {
+  const int exit_code = ::Run(memory);
+  const Writes written = WrittenPieces();
+  EXPECT_TRUE(IsSubsequence(written, kDialogue));
+  EXPECT_EQ(exit_code, written == kDialogue ? 0 : 1);
+  EXPECT_EQ(fake::CountOf("ConsoleSetLineMode"), 2u);
+  // A read that asks for nothing would find end of file on a pipe.
+  for (std::uint32_t size : fake::SizesOf("ReadBytes"))
+    EXPECT_GT(size, 0u);
+}
+
+// Whichever allocation fails, or whichever are too large to be had, the run
+// ends normally. A long line that cannot grow is cut, and its number is
+// still read.
 TEST(RunTest, EveryAllocationFailureEndsTheRunNormally) {
   const std::u16string lines[] = {u"550", u"550" + std::u16string(200'000, u' ')};
   for (const std::u16string& line : lines) {
     Script(line);
-    FailingResource counting(0, false);
+    FailingResource counting({});
     ASSERT_EQ(::Run(counting), 0);
     ASSERT_EQ(WrittenPieces(), kDialogue);
     const std::size_t allocations = counting.allocations();
-    ASSERT_GT(allocations, 0u);
 
-    for (bool keeps_failing : {false, true}) {
-      for (std::size_t k = 1; k <= allocations; ++k) {
-        SCOPED_TRACE(testing::Message() << "line of " << line.size() << ", allocation " << k
-                                        << (keeps_failing ? " and on" : ""));
-        Script(line);
-        FailingResource memory(k, keeps_failing);
-        const int exit_code = ::Run(memory);
-        const Writes written = WrittenPieces();
-        EXPECT_TRUE(IsSubsequence(written, kDialogue));
-        EXPECT_EQ(exit_code, written == kDialogue ? 0 : 1);
-        EXPECT_EQ(fake::CountOf("ConsoleSetLineMode"), 2u);
-      }
+    std::vector<Failures> cases;
+    for (std::size_t k = 1; k <= allocations; ++k) {
+      cases.push_back({.first = k});
+      cases.push_back({.first = k, .and_after = true});
+    }
+    for (std::size_t large : {256, 4096, 8192, 65536})
+      cases.push_back({.large = large});
+    for (const Failures& failures : cases) {
+      SCOPED_TRACE(testing::Message()
+                   << "line of " << line.size() << ", allocation " << failures.first
+                   << (failures.and_after ? " and on" : "") << ", large " << failures.large);
+      Script(line);
+      FailingResource memory(failures);
+      ExpectNormalEnd(memory);
     }
   }
 }

@@ -73,6 +73,7 @@ struct WorkingBuffer {
       capacity = kBlock;
     }
     cut = std::min(cut, capacity - kLowWater);
+    length = std::min(length, cut);
   }
 
  private:
@@ -221,9 +222,9 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
       return;
     }
     line.length = std::min(line.length, line.cut);
-    scan = line.length;
     if (line.free() < kLowWater)
       line.Reserve(line.length + kBlock);
+    scan = line.length;
     switch (ReadMore(line, in)) {
       case platform::ReadStatus::kOk:
         break;

@@ -113,7 +113,7 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
     if (ok == 0) {
       const DWORD error = GetLastError();
       return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? WriteStatus::kReaderGone
-                                                                   : WriteStatus::kLost;
+                                                                  : WriteStatus::kLost;
     }
     if (written == 0)
       return WriteStatus::kLost;
