@@ -1,7 +1,8 @@
 // The whole run through the scripted platform, on any input (see
 // input_script.h; the first input byte says whether the output goes to a
-// console and whether title and colour can be set). Besides surviving it,
-// the run must return 0 and show, in this order: the banner, the prompt, a
+// console, whether title and colour can be set, and what becomes of every
+// write). Besides surviving it, the run must return 1 when writes lose
+// output and 0 otherwise, and show, in this order: the banner, the prompt, a
 // read, exactly one report line of its four pieces, the closing message and
 // a last read. The report shows the first line as the wavelength, narrowed
 // to single precision with two decimals, and a brightness with three
@@ -119,11 +120,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fake::state.console_write_ok = (data[0] & 1) != 0;
   fake::state.title_ok = (data[0] & 2) != 0;
   fake::state.attribute_ok = (data[0] & 4) != 0;
+  constexpr platform::WriteStatus kWriteStatuses[] = {
+      platform::WriteStatus::kWritten, platform::WriteStatus::kReaderGone,
+      platform::WriteStatus::kLost, platform::WriteStatus::kWritten};
+  fake::state.write_status = kWriteStatuses[(data[0] >> 3) & 3];
+  const int exit_code = fake::state.write_status == platform::WriteStatus::kLost ? 1 : 0;
   fuzz::ExpectedLines expected(fuzz::LoadScript(data + 1, size - 1));
   const std::u16string first_line(expected.Next());
 
-  if (Run() != 0)
-    Fail("exit code not 0", "");
+  if (Run() != exit_code)
+    Fail("wrong exit code", "");
 
   const std::string transcript = Transcript(fake::state.console_write_ok);
   const std::string_view rest(transcript);

@@ -49,6 +49,14 @@ BOOL WINAPI OnControlEvent(DWORD event) {
 
 CRITICAL_SECTION input_lock;
 
+// Whether a write failed because nobody reads the pipe any more: its
+// reading end is being closed (ERROR_NO_DATA) or is gone
+// (ERROR_BROKEN_PIPE, and ERROR_PIPE_NOT_CONNECTED, which Wine gives for a
+// host pipe whose reader has gone).
+bool ReaderHasGone(DWORD error) {
+  return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
+
 }  // namespace
 
 Handle StandardInput() {
@@ -107,14 +115,9 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
     DWORD written = 0;
     const BOOL ok = WriteFile(ToHandle(out), next, static_cast<DWORD>(std::min(size, kMaxPiece)),
                               &written, nullptr);
-    // A failed write, or one that took nothing, ends it: no retrying. A
-    // pipe whose reader has closed its end fails with ERROR_NO_DATA (or,
-    // once it is fully gone, ERROR_BROKEN_PIPE).
-    if (ok == 0) {
-      const DWORD error = GetLastError();
-      return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? WriteStatus::kReaderGone
-                                                                  : WriteStatus::kLost;
-    }
+    // A failed write, or one that took nothing, ends it: no retrying.
+    if (ok == 0)
+      return ReaderHasGone(GetLastError()) ? WriteStatus::kReaderGone : WriteStatus::kLost;
     if (written == 0)
       return WriteStatus::kLost;
     next += written;

@@ -231,17 +231,37 @@ TEST(ConsoleOnlyCallsTest, FailOnPipesAndFilesWithoutWriting) {
   EXPECT_EQ(file.Contents(), "");
 }
 
-// Output to a reader that has gone away fails quietly: no hang, no crash.
-TEST(GoneReaderTest, WriteAndFlushReturn) {
+// Output that cannot arrive fails quietly, with no hang and no crash. A
+// reader that has gone away did not want it; anything else lost it.
+TEST(UndeliveredOutputTest, ReaderGoneIsNoLossAnythingElseIs) {
   Pipe pipe;
   pipe.CloseRead();
-  platform::WriteBytes(AsHandle(pipe.write()), "abc", 3);
-  platform::Flush(AsHandle(pipe.write()));
+  TempFile file;
+  HANDLE read_only = file.Open(GENERIC_READ);
+  struct Case {
+    const char* name;
+    HANDLE out;
+    platform::WriteStatus status;
+  };
+  const Case cases[] = {
+      {"reader gone", pipe.write(), platform::WriteStatus::kReaderGone},
+      {"no write access", read_only, platform::WriteStatus::kLost},
+      {"no handle", nullptr, platform::WriteStatus::kLost},
+      {"invalid handle", INVALID_HANDLE_VALUE, platform::WriteStatus::kLost},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(platform::WriteBytes(AsHandle(c.out), "abc", 3), c.status);
+    platform::Flush(AsHandle(c.out));
 
-  StandardHandle swap(STD_OUTPUT_HANDLE, pipe.write());
-  ConsoleOpen();
-  ConsolePrintLine(u"550");
-  ConsoleClose();
+    StandardHandle swap(STD_OUTPUT_HANDLE, c.out);
+    ConsoleOpen();
+    ConsolePrintLine(u"550");
+    EXPECT_EQ(ConsoleOutputLost(), c.status == platform::WriteStatus::kLost);
+    ConsoleClose();
+  }
+  CloseHandle(read_only);
+  EXPECT_EQ(file.Contents(), "");
 }
 
 // ---- Input ----

@@ -19,6 +19,7 @@ Redirected input is UTF-16LE; redirected output is UTF-8 with CR LF.
 import fcntl
 import functools
 import os
+import resource
 import select
 import signal
 import subprocess
@@ -473,18 +474,20 @@ def close_descriptor(fd):
 
 
 class SurroundingsTest(E2ECase):
-    """Odd standard streams: the run still ends with exit code 0, with the
-    whole report wherever output can go."""
+    """Odd standard streams and scarce memory: the run still ends normally,
+    with the whole report wherever output can go, and its exit code says
+    whether output was lost (1) or not (0). It never says so on standard
+    error."""
 
     def test_output_nowhere(self):
         cases = [
-            ("standard output closed", {"preexec_fn": close_descriptor(1)}),
-            ("null device", {"stdout": subprocess.DEVNULL}),
+            ("standard output closed", {"preexec_fn": close_descriptor(1)}, 1),
+            ("null device", {"stdout": subprocess.DEVNULL}, 0),
         ]
-        for name, streams in cases:
+        for name, streams, exit_code in cases:
             with self.subTest(name):
                 session = self.run_with_input(utf16("550\r\n\r\n"), **streams)
-                self.assertEqual(session.proc.returncode, 0)
+                self.assertEqual(session.proc.returncode, exit_code)
                 if not EMULATED:
                     self.assertEqual(session.stderr(), b"")
 
@@ -492,8 +495,25 @@ class SurroundingsTest(E2ECase):
     def test_full_device_as_output(self):
         with open("/dev/full", "wb") as full:
             session = self.run_with_input(utf16("550\r\n\r\n"), stdout=full)
-        self.assertEqual(session.proc.returncode, 0)
+        self.assertEqual(session.proc.returncode, 1)
         self.assertEqual(session.stderr(), b"")
+
+    @linux_only
+    def test_scarce_memory(self):
+        """With the address space limited, a long line is cut where memory
+        ends, and the run never aborts."""
+        line = "550" + " " * 199_997
+        for kib in (1792, 2048, 2560, 3072, 4096):
+            with self.subTest(kib=kib):
+                limit = kib * 1024
+                session = self.run_with_input(
+                    utf16(line + "\r\n\r\n"),
+                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+                self.assertEqual(session.stderr(), b"")
+                if session.proc.returncode == 0:
+                    self.assertEqual(bytes(session.out), whole_output("550.00", "84.120"))
+                else:
+                    self.assertEqual(session.proc.returncode, 1)
 
     def test_reader_gone_before_the_start(self):
         read_end, write_end = os.pipe()
