@@ -90,8 +90,9 @@ struct Failures {
   std::size_t large = SIZE_MAX;
 };
 
-// Memory from new and delete, failing as told; it counts the allocations
-// asked of it, so a run that fails none tells how many a run makes.
+// Memory from a pool of its own, failing as told; it counts the
+// allocations asked of it, so a run that fails none tells how many a run
+// makes. Like the program's pool, it hands back everything when it goes.
 class FailingResource : public std::pmr::memory_resource {
  public:
   explicit FailingResource(Failures failures) : failures_(failures) {}
@@ -106,10 +107,10 @@ class FailingResource : public std::pmr::memory_resource {
         bytes >= f.large) {
       throw std::bad_alloc();
     }
-    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    return pool_.allocate(bytes, alignment);
   }
   void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override {
-    std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+    pool_.deallocate(p, bytes, alignment);
   }
   bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
     return this == &other;
@@ -117,6 +118,7 @@ class FailingResource : public std::pmr::memory_resource {
 
   Failures failures_;
   std::size_t allocations_ = 0;
+  std::pmr::unsynchronized_pool_resource pool_;
 };
 
 // Runs on `memory` and checks that the run read both lines and ended
