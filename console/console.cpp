@@ -15,6 +15,9 @@ namespace {
 std::int32_t output_mode = OutputUtf16;
 platform::Handle input_handle = 0;
 platform::Handle output_handle = 0;
+// Whether ConsolePrintLine flushes: only where flushing cannot wait on
+// another process (a file on disk), decided once by ConsoleOpen.
+bool flush_matters = false;
 bool lock_exists = false;
 
 void WriteBytesIfAny(const void* bytes, std::size_t size) {
@@ -58,6 +61,7 @@ int ConsoleOpen(std::optional<std::u16string_view> title, std::int32_t mode) {
   output_mode = mode;
   input_handle = platform::StandardInput();
   output_handle = platform::StandardOutput();
+  flush_matters = platform::FlushMatters(output_handle);
   platform::RegisterControlHandler(ConsoleControlHandler);
   if (title)
     platform::SetTitle(*title);
@@ -91,7 +95,8 @@ void ConsolePrintLine(std::optional<std::u16string_view> text) {
   std::pmr::u16string line(text.value_or(std::u16string_view{}));
   line += u"\r\n";
   ConsoleWriteText(line);
-  platform::Flush(output_handle);
+  if (flush_matters)
+    platform::Flush(output_handle);
 }
 
 void ConsoleClose() {

@@ -31,8 +31,8 @@ void ConsoleSetColor(std::int32_t foreground, std::int32_t background);
 // writes nothing.
 void ConsolePrint(std::optional<std::u16string_view> text);
 
-// Writes the text and CR LF in one write, then flushes. An absent text
-// writes the line end alone.
+// Writes the text and CR LF in one write, then flushes where that matters
+// (a file on disk). An absent text writes the line end alone.
 void ConsolePrintLine(std::optional<std::u16string_view> text);
 
 // Deletes the input lock. Colour, handles and pending input stay as they are.
