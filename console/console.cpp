@@ -16,6 +16,9 @@ namespace {
 std::int32_t output_mode = OutputUtf16;
 platform::Handle input_handle = 0;
 platform::Handle output_handle = 0;
+// Whether ConsolePrintLine flushes: only where flushing cannot wait on
+// another process (a file on disk), decided once by ConsoleOpen.
+bool flush_matters = false;
 bool lock_exists = false;
 // Some output since ConsoleOpen did not arrive, for another reason than its
 // reader having gone away.
@@ -79,6 +82,7 @@ int ConsoleOpen(std::optional<std::u16string_view> title, std::int32_t mode) {
   output_mode = mode;
   input_handle = platform::StandardInput();
   output_handle = platform::StandardOutput();
+  flush_matters = platform::FlushMatters(output_handle);
   platform::RegisterControlHandler(ConsoleControlHandler);
   if (title)
     platform::SetTitle(*title);
@@ -122,7 +126,8 @@ void ConsolePrintLine(std::optional<std::u16string_view> text) {
   line += body;
   line += kLineEnd;
   ConsoleWriteText(line);
-  platform::Flush(output_handle);
+  if (flush_matters)
+    platform::Flush(output_handle);
 }
 
 void ConsoleClose() {

@@ -27,9 +27,10 @@ class ConsoleTest : public ::testing::Test {
 TEST_F(ConsoleTest, OpenTakesHandlesThenRegistersThenTitlesThenCreatesLock) {
   fake::state.title_ok = false;  // a failing title changes nothing
   EXPECT_EQ(ConsoleOpen(u"Titel", OutputUtf8), 1);
-  EXPECT_EQ(fake::CallNames(), (Names{"StandardInput", "StandardOutput", "RegisterControlHandler",
-                                      "SetTitle", "LockCreate"}));
-  EXPECT_EQ(fake::state.calls[3].text, u"Titel");
+  EXPECT_EQ(fake::CallNames(), (Names{"StandardInput", "StandardOutput", "FlushMatters",
+                                      "RegisterControlHandler", "SetTitle", "LockCreate"}));
+  EXPECT_EQ(fake::state.calls[2].handle, fake::kOutput);
+  EXPECT_EQ(fake::state.calls[4].text, u"Titel");
   EXPECT_EQ(fake::state.handler, &ConsoleControlHandler);
   EXPECT_EQ(ConsoleInputHandle(), fake::kInput);
 
@@ -110,13 +111,23 @@ TEST_F(ConsoleTest, RedirectedOutputIsOneByteWriteInTheModesEncoding) {
   }
 }
 
-TEST_F(ConsoleTest, PrintLineIsOneWriteThenAFlush) {
-  Open(OutputUtf16);
-  ConsolePrintLine(u"ab");
-  EXPECT_EQ(fake::CallNames(), (Names{"ConsoleWrite", "WriteBytes", "Flush"}));
-  EXPECT_EQ(fake::state.calls[0].text, u"ab\r\n");
-  for (const fake::Call& call : fake::state.calls)
-    EXPECT_EQ(call.handle, fake::kOutput);
+TEST_F(ConsoleTest, PrintLineIsOneWriteThenAFlushWhereFlushingMatters) {
+  // Whether it matters is asked once, when the console opens.
+  for (bool matters : {true, false}) {
+    fake::state.flush_matters = matters;
+    Open(OutputUtf16);
+    ConsolePrintLine(u"ab");
+    ConsolePrintLine(u"c");
+    Names once{"ConsoleWrite", "WriteBytes"};
+    if (matters)
+      once.push_back("Flush");
+    Names twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(fake::CallNames(), twice) << matters;
+    EXPECT_EQ(fake::state.calls[0].text, u"ab\r\n");
+    for (const fake::Call& call : fake::state.calls)
+      EXPECT_EQ(call.handle, fake::kOutput);
+  }
 }
 
 TEST_F(ConsoleTest, PrintDoesNotFlush) {

@@ -24,6 +24,7 @@ static_assert(std::endian::native == std::endian::little);
 constexpr char16_t kCr = 0x000D;
 constexpr char16_t kLf = 0x000A;
 constexpr char16_t kCtrlZ = 0x001A;  // what Ctrl+Z gives at a console
+constexpr char16_t kByteOrderMark = 0xFEFF;
 
 // Code units reserved at the start of every call, and again whenever the room
 // runs low; also the most one console read may bring.
@@ -44,6 +45,9 @@ std::optional<unsigned char> odd_byte;
 // The last line ended at a CR that was the last code unit read so far; a LF
 // that comes next completes that CR LF and is skipped.
 bool after_cr = false;
+// No whole code unit of redirected input has been read yet: the next one is
+// the first of the stream, where a byte-order mark is skipped.
+bool at_stream_start = true;
 
 // Where the line is read when the caller's text cannot get even the first
 // block: the line is then cut to what that text takes without growing.
@@ -185,6 +189,18 @@ void TakeLine(WorkingBuffer& line, std::size_t k) {
   line.length = std::min(k, line.cut);
 }
 
+// A byte-order mark as the stream's very first code unit (a file saved as
+// "Unicode" starts with one) is no text; U+FEFF anywhere else stays. At the
+// stream's start nothing was read before, so the line holds only this read.
+void SkipByteOrderMark(WorkingBuffer& line) {
+  at_stream_start = false;
+  char16_t* units = line.units;
+  if (units[0] != kByteOrderMark)
+    return;
+  std::memmove(units, units + 1, (line.length - 1) * sizeof(char16_t));
+  --line.length;
+}
+
 // Reads into the free room right after the code units read so far. A byte
 // held from the last read goes first, so a code unit split between two reads
 // is joined whole.
@@ -207,6 +223,8 @@ platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
   odd_byte.reset();
   if (total % 2 != 0)
     odd_byte = bytes[total - 1];
+  if (at_stream_start && line.length > 0)
+    SkipByteOrderMark(line);
   return platform::ReadStatus::kOk;
 }
 
@@ -250,7 +268,13 @@ std::size_t ConsoleReadLine(std::pmr::u16string& out) {
   platform::Handle in = ConsoleInputHandle();
   platform::ConsoleSetLineMode(in);
   std::uint32_t count = 0;
-  if (platform::ConsoleRead(in, line.units, kBlock, count)) {
+  platform::ConsoleReadStatus status;
+  // A read that Ctrl+C or Ctrl+Break ended is no line: it is read again,
+  // while the default handling of the event ends the process.
+  do {
+    status = platform::ConsoleRead(in, line.units, kBlock, count);
+  } while (status == platform::ConsoleReadStatus::kInterrupted);
+  if (status == platform::ConsoleReadStatus::kLine) {
     line.length = TrimConsoleLine(line.units, std::min<std::size_t>(count, kBlock));
   } else {
     platform::LockEnter();
@@ -267,4 +291,5 @@ void ConsoleResetInput() {
   pending_length = 0;
   odd_byte.reset();
   after_cr = false;
+  at_stream_start = true;
 }

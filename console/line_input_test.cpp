@@ -60,11 +60,15 @@ struct ConsoleCase {
 
 TEST_F(LineInputTest, ConsoleLines) {
   const ConsoleCase cases[] = {
-      {u"550\r\n", u"550"},     {u"\r\n", u""},
-      {u"\x1A\r\n", kEnd},      {u"\x1A", kEnd},
-      {u"\x1Ax\r\n", u"\x1Ax"}, {u"", u""},
+      {u"550\r\n", u"550"},
+      {u"\r\n", u""},
+      {u"\x1A\r\n", kEnd},
+      {u"\x1A", kEnd},
+      {u"\x1Ax\r\n", u"\x1Ax"},
       {u"ab\rc", u"ab"},  // only the second-to-last code unit is looked at
-      {u"ab\r", u"ab\r"},       {std::u16string(4096, u'x'), std::u16string(4096, u'x')},
+      {u"ab\r", u"ab\r"},
+      {std::u16string(4096, u'x'), std::u16string(4096, u'x')},
+      {u"\uFEFF5\r\n", u"\uFEFF5"},  // typed text is never a byte-order mark
   };
   for (const ConsoleCase& c : cases) {
     fake::state.console_reads.push_back({true, c.read});
@@ -80,6 +84,15 @@ TEST_F(LineInputTest, ConsoleLineOf4095KeepsItsCrAndTheNextCallGivesTheLf) {
   fake::state.console_reads.push_back({true, std::u16string(4095, u'x') + u"\r\n"});
   EXPECT_EQ(ReadLine(), std::u16string(4095, u'x') + u"\r");
   EXPECT_EQ(ReadLine(), u"\n");
+}
+
+TEST_F(LineInputTest, InterruptedConsoleReadIsReadAgain) {
+  // Ctrl+C at the prompt: no line, and no fall through to redirected input.
+  fake::state.console_reads = {{true, {}, true}, {true, {}, true}, {true, u"550\r\n"}};
+  fake::QueueUtf16(u"x\r\n");
+  EXPECT_EQ(ReadLine(), u"550");
+  EXPECT_EQ(fake::CallNames(), (std::vector<std::string>{"ConsoleSetLineMode", "ConsoleRead",
+                                                         "ConsoleRead", "ConsoleRead"}));
 }
 
 TEST_F(LineInputTest, ConsoleLeavesPendingInputAlone) {
@@ -104,8 +117,11 @@ TEST_F(LineInputTest, RedirectedLinesEndAtCrLfOrCrLf) {
       {u"1\r\n2\r\n", {u"1", u"2"}},
       {u"\r\r\n\n", {u"", u"", u""}},
       {u"", {}},
-      {u"\x1A\r\n", {u"\x1A"}},        // Ctrl+Z means nothing here
-      {u"\uFEFFa\r\n", {u"\uFEFFa"}},  // nor does a byte-order mark
+      {u"\x1A\r\n", {u"\x1A"}},  // Ctrl+Z means nothing here
+      // A byte-order mark is skipped as the stream's first code unit only.
+      {u"\uFEFFa\r\n", {u"a"}},
+      {u"\uFEFF", {}},
+      {u"\uFEFF\uFEFFa\r\n\uFEFFb", {u"\uFEFFa", u"\uFEFFb"}},
       {std::u16string(u"a\r\nb\0c\r\n", 8), {u"a", std::u16string(u"b\0c", 3)}},
   };
   for (const SplitCase& c : cases) {
@@ -190,6 +206,16 @@ TEST_F(LineInputTest, OddByteJoinsTheNextRead) {
   EXPECT_EQ(fake::SizesOf("ReadBytes"), (Sizes{8192, 8189, 8186, 8192}));
 }
 
+TEST_F(LineInputTest, ByteOrderMarkSplitBetweenReadsIsSkipped) {
+  const std::string bytes = fake::Utf16Bytes(u"\uFEFF5\r\n");
+  for (std::size_t cut : {1, 2, 3}) {
+    SetUp();
+    fake::QueueBytes(bytes.substr(0, cut));
+    fake::QueueBytes(bytes.substr(cut));
+    EXPECT_EQ(ReadLines(2), (Lines{u"5", kEnd})) << cut;
+  }
+}
+
 TEST_F(LineInputTest, LoneByteAtTheEndIsDropped) {
   fake::QueueBytes(std::string("A\0B", 3));
   EXPECT_EQ(ReadLines(2), (Lines{u"A", kEnd}));
@@ -227,14 +253,17 @@ TEST_F(LineInputTest, OverLongLinesAreCutAndTheirRestDropped) {
 
 // --- Redirected: the same lines however the reads split the bytes ---------
 
-// The obviously correct splitter: whole code units, split at CR LF, CR or LF;
-// a last line without an end counts; end of input follows.
+// The obviously correct splitter: whole code units, a byte-order mark first
+// dropped, split at CR LF, CR or LF; a last line without an end counts; end
+// of input follows.
 Lines ReferenceLines(const std::string& bytes) {
   std::u16string units;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                           static_cast<unsigned char>(bytes[i + 1]) << 8));
   }
+  if (!units.empty() && units[0] == 0xFEFF)
+    units.erase(0, 1);
   Lines lines;
   std::u16string line;
   for (std::size_t i = 0; i < units.size(); ++i) {

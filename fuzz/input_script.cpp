@@ -19,6 +19,7 @@ constexpr std::size_t kConsoleReadUnits = 4096;
 constexpr char16_t kCr = 0x000D;
 constexpr char16_t kLf = 0x000A;
 constexpr char16_t kCtrlZ = 0x001A;
+constexpr char16_t kByteOrderMark = 0xFEFF;
 
 class ScriptReader {
  public:
@@ -40,7 +41,7 @@ class ScriptReader {
           fake::state.console_reads.push_back({true, ConsoleUnits((tag & 8) != 0)});
           break;
         case 6:
-          fake::state.console_reads.push_back({false, {}});
+          fake::state.console_reads.push_back({(tag & 8) != 0, {}, (tag & 8) != 0});
           break;
         case 7:
           fake::QueueStatus((tag & 8) != 0 ? platform::ReadStatus::kBrokenPipe
@@ -105,8 +106,16 @@ class ScriptReader {
   }
 };
 
-bool ConsoleAnswersNext() {
-  return !fake::state.console_reads.empty() && fake::state.console_reads.front().is_console;
+// The console answer the next call takes its line from, or none when it
+// reads redirected input. Interrupted reads are read again.
+const fake::ConsoleAnswer* ConsoleAnswerNext() {
+  for (const fake::ConsoleAnswer& answer : fake::state.console_reads) {
+    if (!answer.is_console)
+      return nullptr;
+    if (!answer.interrupted)
+      return &answer;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -116,10 +125,11 @@ Stream LoadScript(const std::uint8_t* data, std::size_t size) {
 }
 
 // The redirected lines, split plainly: the code units are the stream's byte
-// pairs (a lone last byte is no code unit), CR, LF and CR LF end a line, a
-// failure ends the line read before it, and end of input ends a last line
-// that has no line end. Every line is cut to the cap. Lines are kept as
-// places in the code units, which spares copying millions of them.
+// pairs (a lone last byte is no code unit), a byte-order mark as the first
+// of them is no text, CR, LF and CR LF end a line, a failure ends the line
+// read before it, and end of input ends a last line that has no line end.
+// Every line is cut to the cap. Lines are kept as places in the code units,
+// which spares copying millions of them.
 UNCOVERED ExpectedLines::ExpectedLines(const Stream& stream) {
   const std::size_t count = stream.bytes.size() / 2;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.bytes.data());
@@ -144,6 +154,10 @@ UNCOVERED ExpectedLines::ExpectedLines(const Stream& stream) {
     if (i == count)
       break;
     const char16_t unit = units_[i];
+    if (i == 0 && unit == kByteOrderMark) {
+      start = 1;
+      continue;
+    }
     const bool pair_end = after_cr && unit == kLf;
     after_cr = unit == kCr;
     if (pair_end) {
@@ -159,8 +173,8 @@ UNCOVERED ExpectedLines::ExpectedLines(const Stream& stream) {
 // A console read is the console's next piece of at most 4,096 code units,
 // without the CR LF that ends a line; Ctrl+Z alone is end of input.
 std::u16string_view ExpectedLines::Next() {
-  if (ConsoleAnswersNext()) {
-    console_line_ = fake::state.console_reads.front().units.substr(0, kConsoleReadUnits);
+  if (const fake::ConsoleAnswer* answer = ConsoleAnswerNext()) {
+    console_line_ = answer->units.substr(0, kConsoleReadUnits);
     const std::size_t n = console_line_.size();
     if (n >= 2 && console_line_[n - 2] == kCr)
       console_line_.resize(n - 2);

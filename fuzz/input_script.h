@@ -11,7 +11,8 @@
 //   tag % 8 == 4     a read failing with another error
 //   tag % 8 == 5     a console line: a length byte L, then L code units
 //                    (UTF-16LE); with tag bit 3 set, repeated 32 times
-//   tag % 8 == 6     a console read failing: not a console
+//   tag % 8 == 6     a console read failing: not a console; with tag bit 3
+//                    set, a console read that Ctrl+C interrupted instead
 //   tag % 8 == 7     the end: with tag bit 3 set a broken pipe, else end of
 //                    file; the rest of the input is ignored
 // Reads beyond the script find end of file; console reads beyond it find no

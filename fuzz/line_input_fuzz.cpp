@@ -1,11 +1,13 @@
 // ConsoleReadLine through the scripted platform (see input_script.h), on any
-// byte stream split into reads anywhere, with console lines, absent consoles
-// and read failures mixed in. Besides surviving it:
+// byte stream split into reads anywhere, with console lines, absent consoles,
+// interrupted console reads and read failures mixed in. Besides surviving it:
 // - redirected lines are those of a plain split of the whole byte stream at
 //   CR, LF and CR LF, whatever the read boundaries (a code unit or a CR LF
 //   pair split between reads is joined), cut to the line cap;
+// - a byte-order mark as the stream's first code unit is skipped;
 // - a read failing with another error ends the line read so far;
-// - console lines are the console's reads with their CR LF removed;
+// - console lines are the console's reads with their CR LF removed, and an
+//   interrupted console read is read again;
 // - at end of input, and at every call after it, the line is 0x0004;
 // - the line is appended to the caller's text and its length returned;
 // - each read asks for at most 8,192 bytes, and memory stays bounded by the

@@ -120,13 +120,18 @@ void ConsoleSetLineMode(Handle in) {
   Record("ConsoleSetLineMode", in);
 }
 
-bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count) {
+ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity,
+                              std::uint32_t& count) {
   Record("ConsoleRead", in, capacity);
   count = 0;
   if (state.console_reads.empty() || !state.console_reads.front().is_console) {
     if (!state.console_reads.empty())
       state.console_reads.pop_front();
-    return false;
+    return ConsoleReadStatus::kNotConsole;
+  }
+  if (state.console_reads.front().interrupted) {
+    state.console_reads.pop_front();
+    return ConsoleReadStatus::kInterrupted;
   }
   std::u16string& units = state.console_reads.front().units;
   std::size_t n = std::min<std::size_t>(capacity, units.size());
@@ -135,7 +140,7 @@ bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint3
   if (units.empty())
     state.console_reads.pop_front();
   count = static_cast<std::uint32_t>(n);
-  return true;
+  return ConsoleReadStatus::kLine;
 }
 
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
@@ -166,6 +171,11 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
 
 void Flush(Handle out) {
   Record("Flush", out);
+}
+
+bool FlushMatters(Handle out) {
+  Record("FlushMatters", out);
+  return state.flush_matters;
 }
 
 bool SetTitle(std::u16string_view title) {

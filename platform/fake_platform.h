@@ -18,10 +18,12 @@ inline constexpr platform::Handle kInput = 100;
 inline constexpr platform::Handle kOutput = 101;
 
 // One answer to ConsoleRead. A line longer than the capacity asked for is
-// handed out in pieces, as a real console does.
+// handed out in pieces, as a real console does. An interrupted answer
+// (Ctrl+C at a console) hands out nothing.
 struct ConsoleAnswer {
   bool is_console = true;
   std::u16string units;
+  bool interrupted = false;
 };
 
 // One answer to ReadBytes. kOk answers hand out their bytes, at most as many
@@ -53,6 +55,7 @@ struct State {
   platform::WriteStatus write_status = platform::WriteStatus::kWritten;
   bool title_ok = true;
   bool attribute_ok = true;
+  bool flush_matters = true;
 
   // The record.
   std::vector<Call> calls;

@@ -32,10 +32,17 @@ std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text);
 // Does nothing (and reports nothing) when `in` is not a console.
 void ConsoleSetLineMode(Handle in);
 
+enum class ConsoleReadStatus {
+  kLine,         // `count` code units of a typed line were read
+  kNotConsole,   // `in` is not a console (or the console cannot be read)
+  kInterrupted,  // Ctrl+C or Ctrl+Break ended the read: no line, no input
+};
+
 // Reads the code units of one typed line, its CR LF included, at most
 // `capacity` of them. A line too long for one call is continued by the
-// next. Returns false when `in` is not a console.
-bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count);
+// next.
+ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity,
+                              std::uint32_t& count);
 
 enum class ReadStatus {
   kOk,          // `count` bytes were read, at least one
@@ -45,6 +52,7 @@ enum class ReadStatus {
 };
 
 // Reads up to `size` bytes from a file or pipe, waiting until some arrive.
+// A pipe message longer than `size` comes in pieces, one per call.
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count);
 
 // Writes bytes to a file or pipe, across short writes; a write that fails
@@ -53,6 +61,11 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size);
 
 // Pushes written bytes out to the file or pipe behind `out`.
 void Flush(Handle out);
+
+// Whether Flush on `out` does anything worth doing: true only where it
+// pushes bytes out without waiting for another process, that is, for a
+// file on disk. Asked once, when the console opens.
+bool FlushMatters(Handle out);
 
 // Sets the console window title. Returns false when there is none.
 bool SetTitle(std::u16string_view title);

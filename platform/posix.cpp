@@ -337,20 +337,23 @@ void ConsoleSetLineMode(Handle in) {
     tcsetattr(fd, TCSANOW, &mode);
 }
 
-bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count) {
+// Never kInterrupted here: Ctrl+C raises SIGINT, which ends the process, and
+// a read that a signal interrupts is retried.
+ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity,
+                              std::uint32_t& count) {
   count = 0;
   if (!IsTerminal(in))
-    return false;
+    return ConsoleReadStatus::kNotConsole;
   TerminalLine& line = terminal_line;
   // What did not fit last time is handed back before the terminal is read
   // again. A failed read makes this look like no console at all, and the
   // byte read that follows meets the same error and reports it.
   if (line.taken == line.length && !ReadTerminalLine(Descriptor(in)))
-    return false;
+    return ConsoleReadStatus::kNotConsole;
   count = std::min(capacity, line.length - line.taken);
   std::copy_n(line.units + line.taken, count, buffer);
   line.taken += count;
-  return true;
+  return ConsoleReadStatus::kLine;
 }
 
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
@@ -374,6 +377,9 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
 // the file, pipe or terminal when it returns. Flushing is about other
 // processes seeing the output, not about durability, so there is no fsync.
 void Flush(Handle) {}
+bool FlushMatters(Handle) {
+  return false;
+}
 
 bool SetTitle(std::u16string_view title) {
   if (!TakesEscapes(STDOUT_FILENO))

@@ -452,7 +452,8 @@ TEST_P(TypedLine, ComesBackAsAWindowsConsoleGivesIt) {
   std::vector<char16_t> buffer(c.capacity);
   for (std::size_t i = 0; i < c.reads.size(); ++i) {
     std::uint32_t count = 0;
-    ASSERT_TRUE(ConsoleRead(terminal.slave.get(), buffer.data(), c.capacity, count));
+    ASSERT_EQ(ConsoleRead(terminal.slave.get(), buffer.data(), c.capacity, count),
+              ConsoleReadStatus::kLine);
     reads.emplace_back(buffer.data(), count);
   }
   EXPECT_TRUE(reads == c.reads);
@@ -486,7 +487,7 @@ TEST(TerminalInput, EchoIsSeen) {
   terminal.Type("550\r");
   char16_t buffer[16];
   std::uint32_t count = 0;
-  ASSERT_TRUE(ConsoleRead(terminal.slave.get(), buffer, 16, count));
+  ASSERT_EQ(ConsoleRead(terminal.slave.get(), buffer, 16, count), ConsoleReadStatus::kLine);
   EXPECT_EQ(terminal.Output(), "550\r\n");
 }
 
@@ -496,7 +497,7 @@ TEST(TerminalInput, NotATerminal) {
   ConsoleSetLineMode(pipe.read_end.get());
   char16_t buffer[16];
   std::uint32_t count = 99;
-  EXPECT_FALSE(ConsoleRead(pipe.read_end.get(), buffer, 16, count));
+  EXPECT_EQ(ConsoleRead(pipe.read_end.get(), buffer, 16, count), ConsoleReadStatus::kNotConsole);
   EXPECT_EQ(count, 0u);
   // The bytes are still there for the byte read.
   char bytes[8];

@@ -39,6 +39,13 @@ wchar_t* Wide(char16_t* text) {
 // The largest piece one call takes: counts are DWORDs.
 constexpr std::size_t kMaxPiece = MAXDWORD;
 
+// GetFileType says FILE_TYPE_PIPE for sockets too; only a pipe (anonymous
+// pipes are named pipes underneath) answers GetNamedPipeInfo.
+bool IsPipe(HANDLE handle) {
+  return GetFileType(handle) == FILE_TYPE_PIPE &&
+         GetNamedPipeInfo(handle, nullptr, nullptr, nullptr, nullptr) != 0;
+}
+
 std::atomic<ControlHandler> control_handler{nullptr};
 
 // Called by the system on a thread of its own for each control event.
@@ -90,23 +97,53 @@ void ConsoleSetLineMode(Handle in) {
   SetConsoleMode(ToHandle(in), ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
 }
 
-bool ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity, std::uint32_t& count) {
+ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity,
+                              std::uint32_t& count) {
   DWORD read = 0;
-  const BOOL ok = ReadConsoleW(ToHandle(in), Wide(buffer), capacity, &read, nullptr);
-  count = ok == TRUE ? read : 0;
-  return ok == TRUE;
+  count = 0;
+  // Ctrl+C or Ctrl+Break ends a line read at once, before any line end, and
+  // the system starts the control handling on a thread of its own: the read
+  // either succeeds with nothing or fails as aborted, depending on the
+  // Windows version. A read that ends a typed line brings at least its CR.
+  if (ReadConsoleW(ToHandle(in), Wide(buffer), capacity, &read, nullptr) == 0) {
+    return GetLastError() == ERROR_OPERATION_ABORTED ? ConsoleReadStatus::kInterrupted
+                                                     : ConsoleReadStatus::kNotConsole;
+  }
+  if (read == 0)
+    return ConsoleReadStatus::kInterrupted;
+  count = read;
+  return ConsoleReadStatus::kLine;
 }
 
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
-  DWORD read = 0;
   count = 0;
-  if (ReadFile(ToHandle(in), buffer, size, &read, nullptr) == 0) {
-    return GetLastError() == ERROR_BROKEN_PIPE ? ReadStatus::kBrokenPipe : ReadStatus::kOtherError;
+  for (;;) {
+    DWORD read = 0;
+    if (ReadFile(ToHandle(in), buffer, size, &read, nullptr) != 0) {
+      if (read > 0) {
+        count = read;
+        return ReadStatus::kOk;
+      }
+      // Nothing read: the end of a file, but on a pipe an empty write (or
+      // empty message) of the writer, whose end shows as ERROR_BROKEN_PIPE.
+      if (!IsPipe(ToHandle(in)))
+        return ReadStatus::kEndOfFile;
+      continue;
+    }
+    switch (GetLastError()) {
+      case ERROR_MORE_DATA:
+        // A pipe message longer than `size`: its first `size` bytes are
+        // here, the next read brings more of it.
+        if (read == 0)
+          return ReadStatus::kOtherError;
+        count = read;
+        return ReadStatus::kOk;
+      case ERROR_BROKEN_PIPE:
+        return ReadStatus::kBrokenPipe;
+      default:
+        return ReadStatus::kOtherError;
+    }
   }
-  if (read == 0)
-    return ReadStatus::kEndOfFile;
-  count = read;
-  return ReadStatus::kOk;
 }
 
 WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
@@ -128,6 +165,14 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
 
 void Flush(Handle out) {
   FlushFileBuffers(ToHandle(out));
+}
+
+// On a pipe FlushFileBuffers waits until the reader has taken every byte,
+// which would hang a parent that reads our output only after we have ended;
+// and WriteFile keeps no buffer of ours there. On a console, a character
+// device (NUL) or a socket there is nothing to flush either.
+bool FlushMatters(Handle out) {
+  return GetFileType(ToHandle(out)) == FILE_TYPE_DISK;
 }
 
 bool SetTitle(std::u16string_view title) {

@@ -8,7 +8,9 @@ Starts the program in a detached tmux pane (under Wine, the pane is Wine's
 console), types as a user would and reads the screen. Typing 550 and Enter
 shows the title, the colour, the prompt with the echoed input, the report
 and the wait at the closing message, and one more Enter ends the run with
-exit code 0. Ctrl+C at the prompt ends the run.
+exit code 0. Ctrl+Z and Enter at the prompt is the end of input; a pasted
+line longer than one console read is taken in two reads. Ctrl+C at the
+prompt ends the run.
 
 Exits with 77 (a skip for CTest) when tmux is not installed.
 """
@@ -114,6 +116,30 @@ def typed_session(pane):
     check(code == "0", f"exit code {code}", screen)
 
 
+def ctrl_z_at_the_prompt(pane):
+    """Ctrl+Z and Enter at the prompt is the end of input: 0.00 and 0.000.
+    Enter then ends the run."""
+    pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
+    pane.run("send-keys", "-t", "run", "C-z")
+    pane.type("")
+    screen = pane.wait_for("the closing message", lambda s: CLOSING in s)
+    check("   Helligkeit Vollstfarbe 0.00nm :  0.000\n" in screen, "no report of 0.00", screen)
+    pane.type("")
+    screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
+    check(EXIT_MARK.search(screen).group(1) == "0", "exit code not 0", screen)
+
+
+def long_pasted_line(pane):
+    """A pasted line longer than one console read (4,096 code units): the
+    first 4,096 are the wavelength, here 555 of 555.5, and the rest of the
+    line is the closing line, which ends the run without another Enter."""
+    pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
+    pane.type(" " * 4093 + "555.5")
+    screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
+    check("   Helligkeit Vollstfarbe 555.00nm :  " in screen, "no report of 555.00", screen)
+    check(EXIT_MARK.search(screen).group(1) == "0", "exit code not 0", screen)
+
+
 def ctrl_c_at_the_prompt(pane):
     """The control handler declines Ctrl+C, so the default handling ends the
     process at once: no report. (Its exit code is Wine's to choose.)"""
@@ -131,7 +157,7 @@ def main(command):
         print("skipped: tmux is not installed")
         return 77
     failed = 0
-    for scenario in (typed_session, ctrl_c_at_the_prompt):
+    for scenario in (typed_session, ctrl_z_at_the_prompt, long_pasted_line, ctrl_c_at_the_prompt):
         try:
             pane = Pane(command, scenario.__name__)
             try:

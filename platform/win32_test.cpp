@@ -1,6 +1,7 @@
-// The Windows OS layer against real anonymous pipes and files, alone and
-// with the console layer on top of it, swapped in as standard input and
-// output with SetStdHandle.
+// The Windows OS layer against real pipes (anonymous, and named in message
+// mode) and files, alone and with the console layer on top of it, swapped in
+// as standard input and output with SetStdHandle; and the program itself
+// started the way other programs start it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -43,9 +44,31 @@ void WriteAll(HANDLE handle, std::string_view bytes) {
   ASSERT_EQ(written, bytes.size());
 }
 
+enum class PipeMode {
+  kBytes,    // an anonymous pipe
+  kMessages  // a named pipe in message mode, as a parent may make one
+};
+
 class Pipe {
  public:
-  Pipe() { EXPECT_TRUE(CreatePipe(&read_, &write_, nullptr, 0)); }
+  explicit Pipe(PipeMode mode = PipeMode::kBytes) {
+    if (mode == PipeMode::kBytes) {
+      EXPECT_TRUE(CreatePipe(&read_, &write_, nullptr, 0));
+      return;
+    }
+    // The server end reads one message at a time; each write of the
+    // client end is one message.
+    static int serial = 0;
+    const std::wstring name = L"\\\\.\\pipe\\helligkeit-test-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++serial);
+    read_ = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND,
+                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1 << 16,
+                             1 << 16, 0, nullptr);
+    write_ = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(read_, INVALID_HANDLE_VALUE);
+    EXPECT_NE(write_, INVALID_HANDLE_VALUE);
+  }
   ~Pipe() {
     CloseRead();
     CloseWrite();
@@ -60,7 +83,7 @@ class Pipe {
 
  private:
   static void Close(HANDLE& handle) {
-    if (handle != nullptr)
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE)
       CloseHandle(handle);
     handle = nullptr;
   }
@@ -231,6 +254,21 @@ TEST(ConsoleOnlyCallsTest, FailOnPipesAndFilesWithoutWriting) {
   EXPECT_EQ(file.Contents(), "");
 }
 
+// FlushFileBuffers on a pipe would wait for the reader: only a file on disk
+// is flushed.
+TEST(FlushMattersTest, OnlyForAFileOnDisk) {
+  Pipe pipe;
+  EXPECT_FALSE(platform::FlushMatters(AsHandle(pipe.write())));
+  HANDLE null_device =
+      CreateFileW(L"NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_FALSE(platform::FlushMatters(AsHandle(null_device)));
+  CloseHandle(null_device);
+  TempFile file;
+  HANDLE out = file.Open(GENERIC_WRITE);
+  EXPECT_TRUE(platform::FlushMatters(AsHandle(out)));
+  CloseHandle(out);
+}
+
 // Output that cannot arrive fails quietly, with no hang and no crash. A
 // reader that has gone away did not want it; anything else lost it.
 TEST(UndeliveredOutputTest, ReaderGoneIsNoLossAnythingElseIs) {
@@ -279,7 +317,8 @@ TEST(ConsoleReadTest, FailsOnPipesAndFilesWithoutTakingBytes) {
     char16_t units[8];
     std::uint32_t count = 0;
     platform::ConsoleSetLineMode(AsHandle(handle));
-    EXPECT_FALSE(platform::ConsoleRead(AsHandle(handle), units, 8, count));
+    EXPECT_EQ(platform::ConsoleRead(AsHandle(handle), units, 8, count),
+              platform::ConsoleReadStatus::kNotConsole);
     char bytes[8];
     EXPECT_EQ(platform::ReadBytes(AsHandle(handle), bytes, sizeof bytes, count),
               platform::ReadStatus::kOk);
@@ -290,6 +329,9 @@ TEST(ConsoleReadTest, FailsOnPipesAndFilesWithoutTakingBytes) {
 
 TEST(ReadBytesTest, PipeGivesWhatHasArrivedThenBrokenPipe) {
   Pipe pipe;
+  // On Windows the reader sees an empty write as a read of 0 bytes, which
+  // is not the end of the pipe. (Wine does not pass it on.)
+  WriteAll(pipe.write(), "");
   WriteAll(pipe.write(), "abc");
   // The read must come back with the three bytes while the writer still
   // holds the pipe open, not wait for its buffer to fill.
@@ -313,6 +355,7 @@ TEST(ReadBytesTest, PipeGivesWhatHasArrivedThenBrokenPipe) {
 // Lines read by the console layer from a real pipe or file.
 enum class Source {
   kPipe,          // written in pieces with pauses, then closed: a broken pipe
+  kMessagePipe,   // an empty message, then the whole text as one, then closed
   kFile,          // read to its end
   kWriteOnlyFile  // every read fails with an error other than a broken pipe
 };
@@ -333,8 +376,12 @@ std::vector<InputCase> InputCases() {
       {"PipeLoneLineEnds", Source::kPipe, u"1\r2\n\n3", {u"1", u"2", u"", u"3", kEnd}},
       {"PipeLongLine", Source::kPipe, long_line + u"\n8", {long_line, u"8", kEnd}},
       {"PipeClosedUnwritten", Source::kPipe, u"", {kEnd, kEnd}},
+      // A message longer than one read comes in pieces; an empty message
+      // is no end of input.
+      {"MessagePipeLongLine", Source::kMessagePipe, long_line + u"\n8", {long_line, u"8", kEnd}},
       {"FileLines", Source::kFile, u"550\r\n\u00e4", {u"550", u"\u00e4", kEnd, kEnd}},
       {"FileEmpty", Source::kFile, u"", {kEnd, kEnd}},
+      {"FileByteOrderMark", Source::kFile, u"\uFEFF550\r\n\uFEFF", {u"550", u"\uFEFF", kEnd}},
       {"WriteOnlyFile", Source::kWriteOnlyFile, u"550\r\n", {u"", u""}},
   };
 }
@@ -374,10 +421,15 @@ TEST_P(InputTest, ReadsTheLines) {
   const InputCase& c = GetParam();
   const std::string bytes = Utf16Bytes(c.text);
   std::vector<std::u16string> lines;
-  if (c.source == Source::kPipe) {
-    Pipe pipe;
-    std::thread writer([&pipe, &bytes] {
-      WriteInPieces(pipe.write(), bytes);
+  if (c.source == Source::kPipe || c.source == Source::kMessagePipe) {
+    Pipe pipe(c.source == Source::kPipe ? PipeMode::kBytes : PipeMode::kMessages);
+    std::thread writer([&pipe, &bytes, &c] {
+      if (c.source == Source::kPipe) {
+        WriteInPieces(pipe.write(), bytes);
+      } else {
+        WriteAll(pipe.write(), "");
+        WriteAll(pipe.write(), bytes);
+      }
       pipe.CloseWrite();
     });
     lines = ReadLines(pipe.read(), c.lines.size());
@@ -393,6 +445,95 @@ TEST_P(InputTest, ReadsTheLines) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Redirected, InputTest, testing::ValuesIn(InputCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- The program started by another program ----
+
+// The program's path: PROGRAM_FROM_TEST is where it lies from here.
+std::wstring ProgramPath() {
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, length);
+  path.erase(path.find_last_of(L"\\/") + 1);
+  for (char c : std::string_view(PROGRAM_FROM_TEST))
+    path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+  return path;
+}
+
+struct CallerCase {
+  const char* name;
+  Source source;      // standard input: kPipe, kMessagePipe or kFile
+  std::string input;  // written in one write (one message), then closed
+};
+
+std::vector<CallerCase> CallerCases() {
+  // 550 and spaces, 10,004 bytes with the line end: longer than one read.
+  const std::string long_line = Utf16Bytes(u"550" + std::u16string(4997, u' ') + u"\r\n");
+  return {
+      {"WaitsForTheEndBeforeReading", Source::kPipe, Utf16Bytes(u"550\r\n\r\n")},
+      {"MessagePipeOneLongMessage", Source::kMessagePipe, long_line},
+      {"FileWithByteOrderMark", Source::kFile, "\xFF\xFE" + Utf16Bytes(u"550\r\n")},
+  };
+}
+
+class CallerTest : public testing::TestWithParam<CallerCase> {};
+
+// As a batch file, script or build tool runs it: the caller writes the
+// input, waits for the program to end, and only then reads its output,
+// which waits in the pipe meanwhile.
+TEST_P(CallerTest, ProgramEndsBeforeItsOutputIsReadAndReportsTheLine) {
+  const CallerCase& c = GetParam();
+  Pipe out;
+  std::optional<Pipe> in;
+  std::optional<TempFile> file;
+  HANDLE child_in = nullptr;
+  if (c.source == Source::kFile) {
+    file.emplace();
+    file->Fill(c.input);
+    child_in = file->Open(GENERIC_READ);
+  } else {
+    in.emplace(c.source == Source::kPipe ? PipeMode::kBytes : PipeMode::kMessages);
+    child_in = in->read();
+  }
+  // Only the child's ends are inherited, so that the pipes end with it.
+  SetHandleInformation(child_in, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  SetHandleInformation(out.write(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = child_in;
+  startup.hStdOutput = out.write();
+  startup.hStdError = out.write();
+  PROCESS_INFORMATION process{};
+  const std::wstring program = ProgramPath();
+  std::wstring command_line = L"helligkeit.exe";
+  ASSERT_TRUE(CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, nullptr, &startup, &process))
+      << "cannot start the program: error " << GetLastError();
+  CloseHandle(process.hThread);
+  out.CloseWrite();
+  if (file) {
+    CloseHandle(child_in);
+  } else {
+    in->CloseRead();
+    WriteAll(in->write(), c.input);
+    in->CloseWrite();
+  }
+
+  const DWORD waited = WaitForSingleObject(process.hProcess, 15000);
+  EXPECT_EQ(waited, WAIT_OBJECT_0) << "the program was still running 15 s after its input";
+  if (waited != WAIT_OBJECT_0)
+    TerminateProcess(process.hProcess, 1);
+  DWORD exit_code = 1;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(exit_code, 0u);
+  const std::string output = ReadToEnd(out.read());
+  EXPECT_NE(output.find("   Helligkeit Vollstfarbe 550.00nm :  84.120\r\n"), std::string::npos)
+      << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Program, CallerTest, testing::ValuesIn(CallerCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
