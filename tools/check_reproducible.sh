@@ -19,16 +19,16 @@ trap 'rm -rf "$work"' EXIT
 build() {
   local dir=$1 log=$1.log
   mkdir -p "$(dirname "$dir")" "$dir.out"
-  if ! (
-    set -e
-    git clone --quiet --no-checkout "$root" "$dir"
-    git -C "$dir" checkout --quiet --detach "$commit"
-    cd "$dir"
-    cmake --preset default -DBUILD_TESTING=OFF
-    cmake --build --preset default --target package
-    cmake --preset win64 -DBUILD_TESTING=OFF
-    cmake --build --preset win64 --target package
-  ) >"$log" 2>&1; then
+  # A chain of &&: `set -e` does not hold inside a tested command.
+  if ! {
+    git clone --quiet --no-checkout "$root" "$dir" &&
+      git -C "$dir" checkout --quiet --detach "$commit" &&
+      (cd "$dir" &&
+        cmake --preset default -DBUILD_TESTING=OFF &&
+        cmake --build --preset default --target package &&
+        cmake --preset win64 -DBUILD_TESTING=OFF &&
+        cmake --build --preset win64 --target package)
+  } >"$log" 2>&1; then
     cat "$log" >&2
     echo "check_reproducible: the build in $dir failed" >&2
     exit 1
