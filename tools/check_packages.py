@@ -65,7 +65,7 @@ def project_version(build_dir):
 
 
 class PeFile:
-    """The parts of a PE32+ file that the checks need."""
+    """What the checks read of a PE32+ file: header, sections, resources."""
 
     def __init__(self, data):
         self.data = data
