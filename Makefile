@@ -1,13 +1,18 @@
-# Thin wrapper over the CMake presets: `make run` builds and starts the
-# program, `make test` builds everything and runs every test.
+# Thin wrapper over the CMake presets: `make run` builds the program alone
+# and starts it, `make test` builds everything and runs every test.
 .PHONY: run test build clean
 
 build:
 	cmake --preset default
 	cmake --build --preset default
 
-run: build
-	./build/helligkeit
+# Quietly: one line, then the program. The output of configuring and
+# building is shown only when one of them fails.
+run:
+	@echo "Building build/helligkeit ..."
+	@log=$$(cmake --preset default 2>&1 && cmake --build --preset default --target helligkeit 2>&1) \
+	  || { printf '%s\n' "$$log" >&2; exit 1; }
+	@./build/helligkeit
 
 test: build
 	ctest --preset default

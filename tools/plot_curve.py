@@ -4,8 +4,11 @@
 The table is read from the C++ source that the program compiles in (87 rows
 of six doubles: lower bound, upper bound, c0, c1, c2, c3), so the plot shows
 exactly the curve the program evaluates. Each segment is sampled densely and
-evaluated in the program's own order of operations; the 88 segment bounds
-(knots) are marked with dots, and the part of the table beyond the announced
+evaluated in the program's own order of operations. The 88 segment bounds
+(knots) are marked with small rings drawn under the curve, so that where they
+crowd (485-495 and 565-575 nm) the curve still shows; the two joins of the
+three splines (493 and 570 nm) are marked and named, the three splines
+bracketed above the plot, and the part of the table beyond the announced
 range (700-780 nm) is shaded.
 
 Usage:
@@ -26,10 +29,14 @@ COLUMNS = 6
 ROWS = 87
 
 # Drawing geometry, in SVG user units (pixels).
-WIDTH, HEIGHT = 800, 480
-LEFT, RIGHT, TOP, BOTTOM = 64, 24, 56, 56
+WIDTH, HEIGHT = 800, 500
+LEFT, RIGHT, TOP, BOTTOM = 64, 24, 84, 56
 X_MIN, X_MAX = 380.0, 780.0
 ANNOUNCED_END = 700.0
+# Where the three interpolation splines meet: knots at which the slope jumps.
+JOINS = (493.0, 570.0)
+# Room above the highest point of the curve, as a share of its height.
+HEADROOM = 0.05
 SAMPLES_PER_NM = 2  # ~1 px per sample at this width; cubics are smooth
 
 # A C/C++ floating literal: hexadecimal (0x1.8p+8) or decimal (380.0, 2.6e-05,
@@ -99,9 +106,13 @@ def knots(rows):
 
 
 def y_range(points):
-    low = min(0.0, math.floor(min(y for _, y in points) / 10) * 10)
-    high = max(100.0, math.ceil(max(y for _, y in points) / 10) * 10)
-    return low, high
+    """From 0 (or below) to the next multiple of 10 that leaves headroom above
+    the highest point, for the labels drawn there."""
+    lowest = min(y for _, y in points)
+    highest = max(y for _, y in points)
+    low = min(0.0, math.floor(lowest / 10) * 10)
+    high = math.ceil((highest + HEADROOM * (highest - low)) / 10) * 10
+    return low, max(100.0, high)
 
 
 def _fmt(value):
@@ -111,6 +122,12 @@ def _fmt(value):
 
 def render_svg(rows):
     points = curve_points(rows)
+    knot_points = knots(rows)
+    knot_value = dict(knot_points)
+    for join in JOINS:
+        if join not in knot_value:
+            sys.exit(f"the spline join at {join} nm is no segment bound of the table")
+    peak_x, peak_y = max(points, key=lambda point: point[1])
     y_min, y_max = y_range(points)
     plot_w, plot_h = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
 
@@ -151,20 +168,45 @@ def render_svg(rows):
     out.append(f'<text x="{_fmt(float(px(ANNOUNCED_END)) + 6)}" y="{TOP + 30}" fill="#555" '
                f'font-size="11">ends at 700 nm</text>')
 
+    # The three splines, bracketed above the plot, and their joins as dotted
+    # lines through it, named at the foot.
+    bounds = (X_MIN,) + JOINS + (X_MAX,)
+    bracket_y, tick = TOP - 10, 5
+    for number, (start, end) in enumerate(zip(bounds, bounds[1:]), 1):
+        left, right_end = float(px(start)) + 1.5, float(px(end)) - 1.5
+        out.append(f'<path d="M{_fmt(left)} {bracket_y + tick}V{bracket_y}'
+                   f'H{_fmt(right_end)}V{bracket_y + tick}" fill="none" stroke="#555"/>')
+        out.append(f'<text x="{_fmt((left + right_end) / 2)}" y="{bracket_y - 5}" '
+                   f'text-anchor="middle" fill="#333">spline {number}: '
+                   f'{start:g}\u2013{end:g} nm</text>')
+    for join in JOINS:
+        out.append(f'<path d="M{px(join)} {TOP}V{bottom}" stroke="#555" stroke-width="1.2" '
+                   f'stroke-dasharray="1.5 3"/>')
+        out.append(f'<text x="{_fmt(float(px(join)) + 5)}" y="{_fmt(TOP + plot_h - 8)}" '
+                   f'fill="#333" font-size="11">join at {join:g} nm</text>')
+
+    # Knots first, small and hollow, so that the curve runs over them.
+    rings = "".join(f'<circle cx="{px(x)}" cy="{py(y)}" r="2.2"/>' for x, y in knot_points)
+    out.append(f'<g fill="#fff" stroke="#c0392b" stroke-width="1.1">{rings}</g>')
     path = "M" + " ".join(f"{px(x)} {py(y)}" for x, y in points)
     out.append(f'<path d="{path}" fill="none" stroke="#1f5fbf" stroke-width="1.6" '
                f'stroke-linejoin="round"/>')
-    dots = "".join(f'<circle cx="{px(x)}" cy="{py(y)}" r="2.4"/>' for x, y in knots(rows))
-    out.append(f'<g fill="#c0392b">{dots}</g>')
+    # The joins: larger rings around the knot, which leave the curve visible.
+    joins = "".join(f'<circle cx="{px(x)}" cy="{py(knot_value[x])}" r="5.5"/>' for x in JOINS)
+    out.append(f'<g fill="none" stroke="#222" stroke-width="1.4">{joins}</g>')
+    out.append(f'<text x="{_fmt(float(px(peak_x)) + 10)}" y="{_fmt(float(py(peak_y)) + 4)}" '
+               f'fill="#222">peak {peak_y:.2f} at {peak_x:g} nm</text>')
 
-    out.append(f'<text x="{WIDTH // 2}" y="24" text-anchor="middle" font-size="16" '
+    out.append(f'<text x="{WIDTH // 2}" y="22" text-anchor="middle" font-size="16" '
                f'font-weight="bold">Brightness of a full colour over wavelength</text>')
-    out.append(f'<text x="{WIDTH // 2}" y="42" text-anchor="middle" fill="#555">'
-               f'{len(rows)} cubic segments; dots mark the {len(rows) + 1} segment bounds</text>')
+    out.append(f'<text x="{WIDTH // 2}" y="40" text-anchor="middle" fill="#555">'
+               f'{len(rows)} cubic segments of three interpolation splines; '
+               f'rings mark the {len(rows) + 1} segment bounds</text>')
     out.append(f'<text x="{LEFT + plot_w // 2}" y="{HEIGHT - 14}" text-anchor="middle">'
                f"wavelength [nm]</text>")
     out.append(f'<text transform="translate(18 {TOP + plot_h // 2}) rotate(-90)" '
-               f'text-anchor="middle">brightness</text>')
+               f'text-anchor="middle">relative brightness (peak {peak_y:.2f} at '
+               f'{peak_x:g} nm)</text>')
     out.append("</svg>")
     return "\n".join(out) + "\n"
 

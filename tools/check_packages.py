@@ -1,0 +1,281 @@
+#!/usr/bin/env python3
+"""Builds the release packages and checks what is in them.
+
+Usage:
+    tools/check_packages.py [--install-deb]
+
+Builds build-win64/helligkeit-VERSION-win64.zip and
+build/helligkeit_VERSION_amd64.deb with the `package` targets of the win64
+and default presets, then checks:
+
+- the zip holds helligkeit.exe and README.md, nothing else; the exe is at
+  most 512 KiB, stripped, has no PE time stamp, and carries the version
+  resource; it gives the exact dialogue under Wine (end-to-end cases);
+- the package is `helligkeit` VERSION for amd64, depends on nothing, holds
+  the stripped program at /usr/bin/helligkeit and the README under
+  /usr/share/doc/helligkeit/, and its program gives the same dialogue;
+- `cmake --install --strip` into a prefix installs the same files.
+
+With --install-deb (CI: as root, on a machine where helligkeit is not
+installed) the package is installed with apt, the installed program is run,
+and the package is removed again; otherwise the program is run from the
+unpacked package.
+"""
+
+import argparse
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+MAX_EXE_BYTES = 512 * 1024
+FILE_DESCRIPTION = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
+# The end-to-end cases run against each packaged program: every input of
+# the dialogue table, compared byte for byte.
+E2E_CASE = "DialogueTest.test_wavelengths"
+
+
+def run(*command, cwd=ROOT, **kwargs):
+    print("+", " ".join(str(word) for word in command), flush=True)
+    return subprocess.run([str(word) for word in command], cwd=cwd, check=True, **kwargs)
+
+
+def fail(message):
+    sys.exit(f"check_packages: {message}")
+
+
+def check(condition, message):
+    if not condition:
+        fail(message)
+
+
+def project_version(build_dir):
+    for line in (build_dir / "CMakeCache.txt").read_text().splitlines():
+        if line.startswith("CMAKE_PROJECT_VERSION:"):
+            return line.split("=", 1)[1]
+    fail(f"no project version in {build_dir}/CMakeCache.txt")
+
+
+# ---------------------------------------------------------------------------
+# The Windows program
+
+
+class PeFile:
+    """What the checks read of a PE32+ file: header, sections, resources."""
+
+    def __init__(self, data):
+        self.data = data
+        check(data[:2] == b"MZ", "not a PE file")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        check(data[pe:pe + 4] == b"PE\0\0", "not a PE file")
+        (_, sections, self.timestamp, self.symbol_table, self.symbols,
+         optional_size, _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        optional = pe + 24
+        check(struct.unpack_from("<H", data, optional)[0] == 0x20B, "not a 64-bit program")
+        # Data directory 2: the resources.
+        self.resource_rva, self.resource_size = struct.unpack_from("<II", data, optional + 112 + 2 * 8)
+        self.sections = []
+        for i in range(sections):
+            at = optional + optional_size + 40 * i
+            name = data[at:at + 8].rstrip(b"\0").decode()
+            virtual_size, rva, raw_size, raw_offset = struct.unpack_from("<IIII", data, at + 8)
+            self.sections.append((name, rva, max(virtual_size, raw_size), raw_offset))
+
+    def offset(self, rva):
+        for _, start, size, raw in self.sections:
+            if start <= rva < start + size:
+                return raw + rva - start
+        fail(f"RVA {rva:#x} is in no section")
+
+    def version_resource(self):
+        """The RT_VERSION resource's bytes, and the time stamps of every
+        resource directory on the way."""
+        base = self.offset(self.resource_rva)
+        stamps = []
+
+        def entries(directory):
+            _, stamp, _, _, named, ids = struct.unpack_from("<IIHHHH", self.data, base + directory)
+            stamps.append(stamp)
+            at = base + directory + 16
+            return [struct.unpack_from("<II", self.data, at + 8 * i) for i in range(named + ids)]
+
+        rt_version = 16
+        found = [child for key, child in entries(0) if key == rt_version]
+        check(found and found[0] & 0x80000000, "no version resource")
+        node = found[0]
+        for _ in range(2):  # the resource's name, then its language: the first of each
+            check(node & 0x80000000, "malformed resource directory")
+            node = entries(node & 0x7FFFFFFF)[0][1]
+        rva, size = struct.unpack_from("<II", self.data, base + node)
+        start = self.offset(rva)
+        return self.data[start:start + size], stamps
+
+
+def parse_version_node(data, at):
+    """One VS_VERSIONINFO-style node: (key, value, children), and its end."""
+    length, value_length, kind = struct.unpack_from("<HHH", data, at)
+    end = at + length
+    key_end = at + 6
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[at + 6:key_end].decode("utf-16-le")
+    cursor = (key_end + 2 + 3) & ~3
+    if kind == 1:  # text, counted in code units
+        value = data[cursor:cursor + 2 * value_length].decode("utf-16-le").rstrip("\0")
+        cursor += 2 * value_length
+    else:
+        value = data[cursor:cursor + value_length]
+        cursor += value_length
+    children = []
+    cursor = (cursor + 3) & ~3
+    while cursor < end:
+        child, cursor = parse_version_node(data, cursor)
+        children.append(child)
+        cursor = (cursor + 3) & ~3
+    return (key, value, children), end
+
+
+def version_info(resource):
+    """The fixed file and product versions, and the strings of every table."""
+    (key, fixed, children), _ = parse_version_node(resource, 0)
+    check(key == "VS_VERSION_INFO", "the version resource has no VS_VERSION_INFO")
+    signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed)
+    check(signature == 0xFEEF04BD, "the version resource has no fixed file information")
+
+    def quad(ms, ls):
+        return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+    strings = {}
+    for block, _, tables in children:
+        if block == "StringFileInfo":
+            for _, _, entries in tables:
+                strings.update({name: value for name, value, _ in entries})
+    return quad(file_ms, file_ls), quad(product_ms, product_ls), strings
+
+
+def check_exe(exe, version):
+    data = exe.read_bytes()
+    print(f"{exe.name}: {len(data)} bytes")
+    check(len(data) <= MAX_EXE_BYTES, f"{exe.name} has {len(data)} bytes, more than {MAX_EXE_BYTES}")
+    pe = PeFile(data)
+    names = [name for name, *_ in pe.sections]
+    check(not any(name.startswith((".debug", "/")) for name in names) and pe.symbols == 0,
+          f"{exe.name} is not stripped: sections {names}, {pe.symbols} symbols")
+    check(pe.timestamp == 0, f"{exe.name} has a time stamp: {pe.timestamp}")
+    resource, stamps = pe.version_resource()
+    check(not any(stamps), f"{exe.name}: resource directories with time stamps {stamps}")
+    file_version, product_version, strings = version_info(resource)
+    print(f"{exe.name}: version {file_version}, {strings}")
+    four_parts = f"{version}.0"
+    check(file_version == four_parts and product_version == four_parts,
+          f"fixed versions {file_version}, {product_version}, not {four_parts}")
+    expected = {"FileDescription": FILE_DESCRIPTION, "ProductName": "helligkeit",
+                "FileVersion": version, "ProductVersion": version}
+    for name, value in expected.items():
+        check(strings.get(name) == value, f"version string {name} is {strings.get(name)!r}, "
+                                          f"not {value!r}")
+
+
+def check_zip(version, work):
+    archive = ROOT / "build-win64" / f"helligkeit-{version}-win64.zip"
+    with zipfile.ZipFile(archive) as zipped:
+        names = sorted(zipped.namelist())
+        check(names == ["README.md", "helligkeit.exe"], f"{archive.name} holds {names}")
+        zipped.extractall(work / "zip")
+    check((work / "zip" / "README.md").read_bytes() == (ROOT / "README.md").read_bytes(),
+          "the zip's README.md is not the repository's")
+    exe = work / "zip" / "helligkeit.exe"
+    check_exe(exe, version)
+    run(sys.executable, ROOT / "tests" / "e2e_test.py", ROOT / "cmake" / "wine-run",
+        ROOT / "build-win64" / "wine", exe, "--", E2E_CASE)
+    return exe
+
+
+# ---------------------------------------------------------------------------
+# The Debian package
+
+
+def check_stripped_elf(program):
+    sections = subprocess.run(["readelf", "-S", "-W", str(program)], check=True,
+                              capture_output=True, text=True).stdout
+    check(".debug_" not in sections and ".symtab" not in sections,
+          f"{program} is not stripped")
+
+
+def check_deb(version, work, install):
+    package = ROOT / "build" / f"helligkeit_{version}_amd64.deb"
+
+    def field(name):
+        return subprocess.run(["dpkg-deb", "-f", str(package), name], check=True,
+                              capture_output=True, text=True).stdout.strip()
+
+    for name, value in {"Package": "helligkeit", "Version": version,
+                        "Architecture": "amd64", "Depends": "", "Pre-Depends": ""}.items():
+        check(field(name) == value, f"{package.name}: {name} is {field(name)!r}, not {value!r}")
+    listing = subprocess.run(["dpkg-deb", "-c", str(package)], check=True, capture_output=True,
+                             text=True).stdout.splitlines()
+    files = sorted(line.split()[-1] for line in listing if not line.startswith("d"))
+    check(files == ["./usr/bin/helligkeit", "./usr/share/doc/helligkeit/README.md"],
+          f"{package.name} holds {files}")
+    check(any(line.startswith("-rwxr-xr-x") and line.endswith("./usr/bin/helligkeit")
+              for line in listing), "the program is not executable for all")
+    run("dpkg-deb", "-x", package, work / "deb")
+    program = work / "deb" / "usr" / "bin" / "helligkeit"
+    check_stripped_elf(program)
+    check((work / "deb" / "usr/share/doc/helligkeit/README.md").read_bytes() ==
+          (ROOT / "README.md").read_bytes(), "the package's README.md is not the repository's")
+
+    if install:
+        installed = subprocess.run(["dpkg-query", "-W", "helligkeit"], capture_output=True)
+        check(installed.returncode != 0, "helligkeit is installed already; not touching it")
+        run("apt-get", "install", "-y", "-qq", package, stdout=subprocess.DEVNULL)
+        try:
+            run(sys.executable, ROOT / "tests" / "e2e_test.py", "/usr/bin/helligkeit", "--",
+                E2E_CASE)
+        finally:
+            run("apt-get", "remove", "-y", "-qq", "helligkeit", stdout=subprocess.DEVNULL)
+    else:
+        run(sys.executable, ROOT / "tests" / "e2e_test.py", program, "--", E2E_CASE)
+    return program
+
+
+def check_install(build_dir, prefix, expected):
+    """`cmake --install --strip` puts the packaged files in place."""
+    run("cmake", "--install", build_dir, "--prefix", prefix, "--strip")
+    for relative, packaged in expected.items():
+        check((prefix / relative).read_bytes() == packaged.read_bytes(),
+              f"cmake --install gives a {relative} unlike the packaged one")
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--install-deb", action="store_true",
+                        help="install the package with apt, run it, remove it")
+    args = parser.parse_args(argv)
+
+    for preset in ("win64", "default"):
+        run("cmake", "--preset", preset, stdout=subprocess.DEVNULL)
+        run("cmake", "--build", "--preset", preset, "--target", "package")
+    version = project_version(ROOT / "build")
+    check(project_version(ROOT / "build-win64") == version, "the two builds differ in version")
+
+    work = Path(tempfile.mkdtemp(prefix="helligkeit-packages."))
+    try:
+        exe = check_zip(version, work)
+        program = check_deb(version, work, args.install_deb)
+        check_install(ROOT / "build-win64", work / "win64",
+                      {"helligkeit.exe": exe, "README.md": ROOT / "README.md"})
+        check_install(ROOT / "build", work / "usr",
+                      {"bin/helligkeit": program,
+                       "share/doc/helligkeit/README.md": ROOT / "README.md"})
+    finally:
+        shutil.rmtree(work)
+    print(f"packages of version {version}: all checks passed")
+
+
+if __name__ == "__main__":
+    main()
