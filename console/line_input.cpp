@@ -131,15 +131,20 @@ std::size_t TrimConsoleLine(char16_t* units, std::size_t n) {
   return n;
 }
 
+// Drops the first code unit of a line that holds some, when it is `unit`.
+void DropLeading(WorkingBuffer& line, char16_t unit) {
+  char16_t* units = line.units;
+  if (units[0] != unit)
+    return;
+  std::memmove(units, units + 1, (line.length - 1) * sizeof(char16_t));
+  --line.length;
+}
+
 void SkipLfAfterCr(WorkingBuffer& line) {
   if (!after_cr || line.length == 0)
     return;
   after_cr = false;
-  char16_t* units = line.units;
-  if (units[0] != kLf)
-    return;
-  std::memmove(units, units + 1, (line.length - 1) * sizeof(char16_t));
-  --line.length;
+  DropLeading(line, kLf);
 }
 
 // Code units tested at a time when looking for a line end.
@@ -194,11 +199,7 @@ void TakeLine(WorkingBuffer& line, std::size_t k) {
 // stream's start nothing was read before, so the line holds only this read.
 void SkipByteOrderMark(WorkingBuffer& line) {
   at_stream_start = false;
-  char16_t* units = line.units;
-  if (units[0] != kByteOrderMark)
-    return;
-  std::memmove(units, units + 1, (line.length - 1) * sizeof(char16_t));
-  --line.length;
+  DropLeading(line, kByteOrderMark);
 }
 
 // Reads into the free room right after the code units read so far. A byte
