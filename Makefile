@@ -1,10 +1,6 @@
 # Thin wrapper over the CMake presets: `make run` builds the program alone
 # and starts it, `make test` builds everything and runs every test.
-.PHONY: run test build clean
-
-build:
-	cmake --preset default
-	cmake --build --preset default
+.PHONY: run test clean
 
 # Quietly: one line, then the program. The output of configuring and
 # building is shown only when one of them fails.
@@ -14,8 +10,8 @@ run:
 	  || { printf '%s\n' "$$log" >&2; exit 1; }
 	@./build/helligkeit
 
-test: build
-	ctest --preset default
+test:
+	cmake --workflow --preset default
 
 clean:
 	rm -rf build build-sanitize build-win64 build-fuzz

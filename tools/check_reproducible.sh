@@ -2,8 +2,9 @@
 # Reproducible builds: builds the checked-out commit twice, in two fresh
 # clones at different paths, and compares byte for byte what the packages
 # ship: the stripped Linux program in the Debian package and helligkeit.exe
-# in the Windows zip. Only the program is built (BUILD_TESTING=OFF), natively
-# and with MinGW-w64. Needs git, python3 and dpkg-deb besides the compilers.
+# in the Windows zip. Only what the packages hold is built (the deb and zip
+# workflow presets), natively and with MinGW-w64. Needs git, python3 and
+# dpkg-deb besides the compilers.
 #
 # Usage: tools/check_reproducible.sh
 # Uncommitted changes are not part of the check: the clones are of the commit.
@@ -24,10 +25,8 @@ build() {
     git clone --quiet --no-checkout "$root" "$dir" &&
       git -C "$dir" checkout --quiet --detach "$commit" &&
       (cd "$dir" &&
-        cmake --preset default -DBUILD_TESTING=OFF &&
-        cmake --build --preset default --target package &&
-        cmake --preset win64 -DBUILD_TESTING=OFF &&
-        cmake --build --preset win64 --target package)
+        cmake --workflow --preset deb &&
+        cmake --workflow --preset zip)
   } >"$log" 2>&1; then
     cat "$log" >&2
     echo "check_reproducible: the build in $dir failed" >&2
