@@ -72,9 +72,8 @@ bool Dialogue() {
   ConsolePrintLine(kClosing);
   std::pmr::u16string last_line;
   ConsoleReadLine(last_line);
-  const bool all_written = reported && !ConsoleOutputLost();
   ConsoleClose();
-  return all_written;
+  return reported && !ConsoleOutputLost();
 }
 
 }  // namespace

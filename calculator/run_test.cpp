@@ -55,30 +55,59 @@ bool IsSubsequence(const Writes& part, const Writes& whole) {
   return next == part.size();
 }
 
+std::string Joined(const Writes& pieces) {
+  std::string bytes;
+  for (const std::string& piece : pieces)
+    bytes += piece;
+  return bytes;
+}
+
 struct StatusCase {
   const char* name;
   bool console;
-  WriteStatus status;  // of every write
+  std::size_t nth;  // the write that gets `answer`; 0 for every write
+  fake::WriteAnswer answer;
   int exit_code;
+  bool flush_ok = true;
+  bool close_ok = true;
 };
 
 TEST(RunTest, ExitCodeSaysWhetherOutputWasLost) {
+  using enum WriteStatus;
   const StatusCase cases[] = {
-      {"written", false, WriteStatus::kWritten, 0},
-      {"reader gone", false, WriteStatus::kReaderGone, 0},
-      {"lost", false, WriteStatus::kLost, 1},
-      {"console", true, WriteStatus::kWritten, 0},
-      {"console lost", true, WriteStatus::kLost, 1},
+      {"written", false, 0, {kWritten}, 0},
+      {"reader gone", false, 0, {kReaderGone}, 0},
+      {"lost", false, 0, {kLost}, 1},
+      {"one write lost, the later ones fine", false, 3, {kLost}, 1},
+      {"short write, then the rest", false, 2, {kWritten, 5}, 0},
+      {"full pipe takes nothing, then the rest", false, 2, {kWritten, 0}, 0},
+      {"flush fails", false, 0, {kWritten}, 1, false},
+      {"closing the output fails", false, 0, {kWritten}, 1, true, false},
+      {"console", true, 0, {kWritten}, 0},
+      {"console lost", true, 0, {kLost}, 1},
+      {"one console write lost", true, 3, {kLost}, 1},
   };
   for (const StatusCase& c : cases) {
     SCOPED_TRACE(c.name);
     Script(u"550");
     fake::state.console_write_ok = c.console;
-    fake::state.write_status = c.status;
+    if (c.nth == 0) {
+      fake::state.later_writes = c.answer;
+    } else {
+      fake::AnswerWrite(c.nth, c.answer);
+    }
+    fake::state.flush_ok = c.flush_ok;
+    fake::state.close_ok = c.close_ok;
     EXPECT_EQ(::Run(), c.exit_code);
-    // The dialogue itself is the same whatever becomes of it.
-    EXPECT_EQ(WrittenPieces(), c.console ? Writes{} : kDialogue);
+    // Every line is offered whatever becomes of it, and where nothing is
+    // lost, every byte arrives.
+    EXPECT_EQ(IsSubsequence(kDialogue, WrittenPieces()), !c.console);
+    if (!c.console && c.answer.status == kWritten) {
+      EXPECT_EQ(fake::WrittenBytes(), Joined(kDialogue));
+    }
+    EXPECT_EQ(fake::CountOf("WaitForOutput"), c.answer.taken == 0 ? 1u : 0u);
     EXPECT_EQ(fake::CountOf("ConsoleSetLineMode"), 2u);
+    EXPECT_EQ(fake::CountOf("CloseOutput"), 1u);
   }
 }
 
@@ -131,7 +160,7 @@ void ExpectNormalEnd(std::pmr::memory_resource& memory) {
   EXPECT_EQ(exit_code, written == kDialogue ? 0 : 1);
   EXPECT_EQ(fake::CountOf("ConsoleSetLineMode"), 2u);
   // A read that asks for nothing would find end of file on a pipe.
-  for (std::uint32_t size : fake::SizesOf("ReadBytes"))
+  for (std::uint32_t size : fake::AskedOf("ReadBytes"))
     EXPECT_GT(size, 0u);
 }
 

@@ -3,6 +3,7 @@
 // mode names.
 #include "console/console.h"
 
+#include <algorithm>
 #include <memory_resource>
 #include <new>
 #include <string>
@@ -26,10 +27,22 @@ bool output_lost = false;
 
 using platform::WriteStatus;
 
-WriteStatus WriteBytesIfAny(const void* bytes, std::size_t size) {
-  if (size == 0)
-    return WriteStatus::kWritten;
-  return platform::WriteBytes(output_handle, bytes, size);
+// Writes all of `bytes`, across short writes; a non-blocking pipe that is
+// full is waited on, as a blocking one would be.
+WriteStatus WriteAllBytes(const void* bytes, std::size_t size) {
+  const char* next = static_cast<const char*>(bytes);
+  while (size > 0) {
+    std::size_t written = 0;
+    const WriteStatus status = platform::WriteBytes(output_handle, next, size, written);
+    if (status != WriteStatus::kWritten)
+      return status;
+    if (written == 0)
+      platform::WaitForOutput(output_handle);
+    written = std::min(written, size);
+    next += written;
+    size -= written;
+  }
+  return WriteStatus::kWritten;
 }
 
 // Converts to `page` (size first, then the conversion) and writes the bytes.
@@ -50,11 +63,11 @@ WriteStatus WriteEncoded(platform::CodePage page, std::u16string_view text) {
   const std::size_t converted = platform::EncodeText(page, text, bytes.data(), size);
   if (converted == 0)
     return WriteStatus::kLost;
-  return WriteBytesIfAny(bytes.data(), converted);
+  return WriteAllBytes(bytes.data(), converted);
 }
 
-// The one write path of ConsolePrint and ConsolePrintLine. Neither a failed
-// nor a short byte write is repeated; one that loses output is remembered.
+// The one write path of ConsolePrint and ConsolePrintLine. A failed write is
+// not repeated; one that loses output is remembered.
 void ConsoleWriteText(std::u16string_view text) {
   std::optional<WriteStatus> status = platform::ConsoleWrite(output_handle, text);
   if (!status) {
@@ -66,7 +79,7 @@ void ConsoleWriteText(std::u16string_view text) {
         status = WriteEncoded(platform::CodePage::kAnsi, text);
         break;
       default:  // UTF-16 code units as they are in memory: low byte first
-        status = WriteBytesIfAny(text.data(), text.size() * sizeof(char16_t));
+        status = WriteAllBytes(text.data(), text.size() * sizeof(char16_t));
         break;
     }
   }
@@ -126,8 +139,8 @@ void ConsolePrintLine(std::optional<std::u16string_view> text) {
   line += body;
   line += kLineEnd;
   ConsoleWriteText(line);
-  if (flush_matters)
-    platform::Flush(output_handle);
+  if (flush_matters && !platform::Flush(output_handle))
+    output_lost = true;
 }
 
 void ConsoleClose() {
@@ -135,6 +148,8 @@ void ConsoleClose() {
     return;
   platform::LockDelete();
   lock_exists = false;
+  if (!platform::CloseOutput(output_handle))
+    output_lost = true;
 }
 
 std::uint32_t ConsoleControlHandler(std::uint32_t /*event*/) {

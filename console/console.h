@@ -36,11 +36,13 @@ void ConsolePrint(std::optional<std::u16string_view> text);
 // memory for the line nothing is written.
 void ConsolePrintLine(std::optional<std::u16string_view> text);
 
-// True when output since ConsoleOpen was lost: a write failed (other than
-// for a reader that has gone away), or a line found no memory.
+// True when output since ConsoleOpen was lost: a write or flush failed
+// (other than for a reader that has gone away), a line found no memory, or
+// closing standard output reported an error.
 bool ConsoleOutputLost();
 
-// Deletes the input lock. Colour, handles and pending input stay as they are.
+// Deletes the input lock and closes standard output, where closing can
+// report output lost. Colour and pending input stay as they are.
 void ConsoleClose();
 
 // Declines every control event, so the default handling ends the process.

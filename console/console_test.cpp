@@ -34,8 +34,10 @@ TEST_F(ConsoleTest, OpenTakesHandlesThenRegistersThenTitlesThenCreatesLock) {
   EXPECT_EQ(fake::state.handler, &ConsoleControlHandler);
   EXPECT_EQ(ConsoleInputHandle(), fake::kInput);
 
+  fake::state.calls.clear();
   ConsoleClose();
-  EXPECT_EQ(fake::CallNames().back(), "LockDelete");
+  EXPECT_EQ(fake::CallNames(), (Names{"LockDelete", "CloseOutput"}));
+  EXPECT_EQ(fake::state.calls[1].handle, fake::kOutput);
 }
 
 TEST_F(ConsoleTest, OpenWithoutTitleSetsNone) {
@@ -68,7 +70,7 @@ TEST_F(ConsoleTest, SetColorAttributeWords) {
       continue;
     }
     ASSERT_EQ(fake::CallNames(), Names{"SetTextAttribute"});
-    EXPECT_EQ(fake::state.calls[0].size, *c.attribute);
+    EXPECT_EQ(fake::state.calls[0].attribute, *c.attribute);
     EXPECT_EQ(fake::state.calls[0].handle, fake::kOutput);
   }
 }

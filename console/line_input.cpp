@@ -215,6 +215,10 @@ platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
   auto asked = static_cast<std::uint32_t>(line.free() * 2 - held);
   std::uint32_t count = 0;
   platform::ReadStatus status = platform::ReadBytes(in, bytes + held, asked, count);
+  while (status == platform::ReadStatus::kNotYet) {
+    platform::WaitForInput(in);
+    status = platform::ReadBytes(in, bytes + held, asked, count);
+  }
   if (status != platform::ReadStatus::kOk)
     return status;
   if (count == 0)
@@ -246,6 +250,7 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
     scan = line.length;
     switch (ReadMore(line, in)) {
       case platform::ReadStatus::kOk:
+      case platform::ReadStatus::kNotYet:  // waited out by ReadMore
         break;
       case platform::ReadStatus::kEndOfFile:
       case platform::ReadStatus::kBrokenPipe:

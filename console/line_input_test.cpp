@@ -71,24 +71,27 @@ TEST_F(LineInputTest, ConsoleLines) {
       {u"\uFEFF5\r\n", u"\uFEFF5"},  // typed text is never a byte-order mark
   };
   for (const ConsoleCase& c : cases) {
-    fake::state.console_reads.push_back({true, c.read});
+    fake::state.console_reads.push_back({fake::ConsoleAnswer::kLine, c.read});
     fake::state.calls.clear();
     EXPECT_EQ(ReadLine(), c.line);
     EXPECT_EQ(fake::CallNames(), (std::vector<std::string>{"ConsoleSetLineMode", "ConsoleRead"}));
-    EXPECT_EQ(fake::SizesOf("ConsoleRead"), Sizes{4096});
+    EXPECT_EQ(fake::AskedOf("ConsoleRead"), Sizes{4096});
     EXPECT_EQ(fake::state.calls[0].handle, fake::kInput);
   }
 }
 
 TEST_F(LineInputTest, ConsoleLineOf4095KeepsItsCrAndTheNextCallGivesTheLf) {
-  fake::state.console_reads.push_back({true, std::u16string(4095, u'x') + u"\r\n"});
+  fake::state.console_reads.push_back(
+      {fake::ConsoleAnswer::kLine, std::u16string(4095, u'x') + u"\r\n"});
   EXPECT_EQ(ReadLine(), std::u16string(4095, u'x') + u"\r");
   EXPECT_EQ(ReadLine(), u"\n");
 }
 
 TEST_F(LineInputTest, InterruptedConsoleReadIsReadAgain) {
   // Ctrl+C at the prompt: no line, and no fall through to redirected input.
-  fake::state.console_reads = {{true, {}, true}, {true, {}, true}, {true, u"550\r\n"}};
+  fake::state.console_reads = {{fake::ConsoleAnswer::kInterrupted, {}},
+                               {fake::ConsoleAnswer::kInterrupted, {}},
+                               {fake::ConsoleAnswer::kLine, u"550\r\n"}};
   fake::QueueUtf16(u"x\r\n");
   EXPECT_EQ(ReadLine(), u"550");
   EXPECT_EQ(fake::CallNames(), (std::vector<std::string>{"ConsoleSetLineMode", "ConsoleRead",
@@ -96,7 +99,9 @@ TEST_F(LineInputTest, InterruptedConsoleReadIsReadAgain) {
 }
 
 TEST_F(LineInputTest, ConsoleLeavesPendingInputAlone) {
-  fake::state.console_reads = {{false, {}}, {true, u"x\r\n"}, {false, {}}};
+  fake::state.console_reads = {{fake::ConsoleAnswer::kNotConsole, {}},
+                               {fake::ConsoleAnswer::kLine, u"x\r\n"},
+                               {fake::ConsoleAnswer::kNotConsole, {}}};
   fake::QueueUtf16(u"1\r\n2\r\n");
   EXPECT_EQ(ReadLines(3), (Lines{u"1", u"x", u"2"}));
   EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);
@@ -153,23 +158,29 @@ TEST_F(LineInputTest, EightBitTextIsReadAsCodeUnitPairs) {
 struct EndCase {
   std::u16string text;
   ReadStatus status;
+  std::u16string after;  // the bytes of the reads after it
   Lines lines;
 };
 
-TEST_F(LineInputTest, EndOfInputAndReadErrors) {
+TEST_F(LineInputTest, EndOfInputReadErrorsAndNothingYet) {
   const EndCase cases[] = {
-      {u"", ReadStatus::kEndOfFile, {kEnd, kEnd, kEnd}},
-      {u"", ReadStatus::kBrokenPipe, {kEnd, kEnd}},
-      {u"ab", ReadStatus::kEndOfFile, {u"ab", kEnd, kEnd}},
-      {u"ab", ReadStatus::kBrokenPipe, {u"ab", kEnd, kEnd}},
-      {u"", ReadStatus::kOtherError, {u"", kEnd}},  // no usable input: an empty line at once
-      {u"ab", ReadStatus::kOtherError, {u"ab", kEnd}},
+      {u"", ReadStatus::kEndOfFile, u"", {kEnd, kEnd, kEnd}},
+      {u"", ReadStatus::kBrokenPipe, u"", {kEnd, kEnd}},
+      {u"ab", ReadStatus::kEndOfFile, u"", {u"ab", kEnd, kEnd}},
+      {u"ab", ReadStatus::kBrokenPipe, u"", {u"ab", kEnd, kEnd}},
+      {u"", ReadStatus::kOtherError, u"", {u"", kEnd}},  // no usable input: an empty line at once
+      {u"ab", ReadStatus::kOtherError, u"", {u"ab", kEnd}},
+      // A non-blocking stream with nothing yet is waited on, then read again.
+      {u"", ReadStatus::kNotYet, u"550\r\n", {u"550", kEnd}},
+      {u"5", ReadStatus::kNotYet, u"50\r\n", {u"550", kEnd}},
   };
   for (const EndCase& c : cases) {
     SetUp();
     fake::QueueUtf16(c.text);
     fake::QueueStatus(c.status);
+    fake::QueueUtf16(c.after);
     EXPECT_EQ(ReadLines(c.lines.size()), c.lines);
+    EXPECT_EQ(fake::CountOf("WaitForInput"), c.status == ReadStatus::kNotYet ? 1u : 0u);
   }
 }
 
@@ -182,7 +193,7 @@ TEST_F(LineInputTest, RoomGrowsOnlyWhenFewerThan512AreFree) {
     fake::QueueUtf16(std::u16string(first, u'x'));
     fake::QueueUtf16(u"y\n");
     EXPECT_EQ(ReadLine(), std::u16string(first, u'x') + u"y");
-    EXPECT_EQ(fake::SizesOf("ReadBytes"), (Sizes{8192, second_read}));
+    EXPECT_EQ(fake::AskedOf("ReadBytes"), (Sizes{8192, second_read}));
   }
 }
 
@@ -192,7 +203,7 @@ TEST_F(LineInputTest, LongLineIsReadWholeInBlocks) {
   for (std::size_t at = 0; at < bytes.size(); at += 3000)
     fake::QueueBytes(bytes.substr(at, 3000));
   EXPECT_EQ(ReadLine(), std::u16string(10'000, u'x'));
-  EXPECT_EQ(fake::SizesOf("ReadBytes"),
+  EXPECT_EQ(fake::AskedOf("ReadBytes"),
             (Sizes{8192, 5192, 2192, 8192, 7384, 4384, 1384, 8192, 6576}));
 }
 
@@ -203,7 +214,7 @@ TEST_F(LineInputTest, OddByteJoinsTheNextRead) {
   fake::QueueBytes(std::string("\0C\0", 3));
   EXPECT_EQ(ReadLines(2), (Lines{u"ABC", kEnd}));
   // The held byte takes the first byte of the room.
-  EXPECT_EQ(fake::SizesOf("ReadBytes"), (Sizes{8192, 8189, 8186, 8192}));
+  EXPECT_EQ(fake::AskedOf("ReadBytes"), (Sizes{8192, 8189, 8186, 8192}));
 }
 
 TEST_F(LineInputTest, ByteOrderMarkSplitBetweenReadsIsSkipped) {

@@ -34,14 +34,21 @@ class ScriptReader {
           Queue(Run(), stream);
           break;
         case 4:
+          if ((tag & 8) != 0) {
+            fake::QueueStatus(platform::ReadStatus::kNotYet);
+            break;
+          }
           stream.failures.push_back(stream.bytes.size());
           fake::QueueStatus(platform::ReadStatus::kOtherError);
           break;
         case 5:
-          fake::state.console_reads.push_back({true, ConsoleUnits((tag & 8) != 0)});
+          fake::state.console_reads.push_back(
+              {fake::ConsoleAnswer::kLine, ConsoleUnits((tag & 8) != 0)});
           break;
         case 6:
-          fake::state.console_reads.push_back({(tag & 8) != 0, {}, (tag & 8) != 0});
+          fake::state.console_reads.push_back({(tag & 8) != 0 ? fake::ConsoleAnswer::kInterrupted
+                                                              : fake::ConsoleAnswer::kNotConsole,
+                                               {}});
           break;
         case 7:
           fake::QueueStatus((tag & 8) != 0 ? platform::ReadStatus::kBrokenPipe
@@ -110,9 +117,9 @@ class ScriptReader {
 // reads redirected input. Interrupted reads are read again.
 const fake::ConsoleAnswer* ConsoleAnswerNext() {
   for (const fake::ConsoleAnswer& answer : fake::state.console_reads) {
-    if (!answer.is_console)
+    if (answer.kind == fake::ConsoleAnswer::kNotConsole)
       return nullptr;
-    if (!answer.interrupted)
+    if (answer.kind == fake::ConsoleAnswer::kLine)
       return &answer;
   }
   return nullptr;

@@ -8,7 +8,8 @@
 //                    then P bytes, repeated to fill (C + 1) * 64 bytes, or
 //                    for C of 248 and more (C - 247) MiB (the whole stream is
 //                    kept within 6 MiB)
-//   tag % 8 == 4     a read failing with another error
+//   tag % 8 == 4     a read failing with another error; with tag bit 3 set,
+//                    a read that finds nothing yet (a non-blocking stream)
 //   tag % 8 == 5     a console line: a length byte L, then L code units
 //                    (UTF-16LE); with tag bit 3 set, repeated 32 times
 //   tag % 8 == 6     a console read failing: not a console; with tag bit 3

@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (counting.peak > kMemoryBound)
     Fail("memory beyond the bound of the line cap", call);
-  for (const std::uint32_t asked : fake::SizesOf("ReadBytes")) {
+  for (const std::uint32_t asked : fake::AskedOf("ReadBytes")) {
     if (asked == 0 || asked > kMaxReadBytes)
       Fail("read size out of range", call);
   }

@@ -1,7 +1,7 @@
 // The whole run through the scripted platform, on any input (see
 // input_script.h; the first input byte says whether the output goes to a
 // console, whether title and colour can be set, and what becomes of every
-// write). Besides surviving it, the run must return 1 when writes lose
+// write or of one of them). Besides surviving it, the run must return 1 when writes lose
 // output and 0 otherwise, and show, in this order: the banner, the prompt, a
 // read, exactly one report line of its four pieces, the closing message and
 // a last read. The report shows the first line as the wavelength, narrowed
@@ -123,8 +123,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr platform::WriteStatus kWriteStatuses[] = {
       platform::WriteStatus::kWritten, platform::WriteStatus::kReaderGone,
       platform::WriteStatus::kLost, platform::WriteStatus::kWritten};
-  fake::state.write_status = kWriteStatuses[(data[0] >> 3) & 3];
-  const int exit_code = fake::state.write_status == platform::WriteStatus::kLost ? 1 : 0;
+  // Every write, or (for 1 to 7) that one write alone; a run makes nine.
+  const fake::WriteAnswer answer{kWriteStatuses[(data[0] >> 3) & 3]};
+  const std::size_t nth = (data[0] >> 5) & 7;
+  if (nth == 0) {
+    fake::state.later_writes = answer;
+  } else {
+    fake::AnswerWrite(nth, answer);
+  }
+  const int exit_code = answer.status == platform::WriteStatus::kLost ? 1 : 0;
   fuzz::ExpectedLines expected(fuzz::LoadScript(data + 1, size - 1));
   const std::u16string first_line(expected.Next());
 

@@ -12,9 +12,20 @@ State state;
 
 namespace {
 
-Call& Record(std::string name, platform::Handle handle = 0, std::uint32_t size = 0) {
-  state.calls.push_back(Call{std::move(name), handle, size, {}, {}});
-  return state.calls.back();
+Call& Record(std::string name, platform::Handle handle = 0) {
+  Call& call = state.calls.emplace_back();
+  call.name = std::move(name);
+  call.handle = handle;
+  return call;
+}
+
+// The answer to the next write, console or bytes.
+WriteAnswer NextWrite() {
+  if (state.writes.empty())
+    return state.later_writes;
+  const WriteAnswer answer = state.writes.front();
+  state.writes.pop_front();
+  return answer;
 }
 
 std::string ToUtf8(std::u16string_view text) {
@@ -62,13 +73,22 @@ std::vector<std::string> CallNames() {
   return names;
 }
 
-std::vector<std::uint32_t> SizesOf(std::string_view name) {
-  std::vector<std::uint32_t> sizes;
+void AnswerWrite(std::size_t nth, WriteAnswer answer, Times times) {
+  state.writes.assign(nth - 1, WriteAnswer{});
+  if (times == Times::kOnce) {
+    state.writes.push_back(answer);
+  } else {
+    state.later_writes = answer;
+  }
+}
+
+std::vector<std::uint32_t> AskedOf(std::string_view name) {
+  std::vector<std::uint32_t> asked;
   for (const Call& call : state.calls) {
     if (call.name == name)
-      sizes.push_back(call.size);
+      asked.push_back(call.asked);
   }
-  return sizes;
+  return asked;
 }
 
 std::size_t CountOf(std::string_view name) {
@@ -79,7 +99,7 @@ std::size_t CountOf(std::string_view name) {
 std::string WrittenBytes() {
   std::string bytes;
   for (const Call& call : state.calls)
-    bytes += call.bytes;
+    bytes.append(call.bytes, 0, call.taken);
   return bytes;
 }
 
@@ -96,6 +116,7 @@ std::string Utf16Bytes(std::u16string_view units) {
 
 namespace platform {
 
+using fake::NextWrite;
 using fake::Record;
 using fake::state;
 
@@ -113,7 +134,7 @@ std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
   Record("ConsoleWrite", out).text = text;
   if (!state.console_write_ok)
     return std::nullopt;
-  return state.write_status;
+  return NextWrite().status;
 }
 
 void ConsoleSetLineMode(Handle in) {
@@ -122,16 +143,19 @@ void ConsoleSetLineMode(Handle in) {
 
 ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity,
                               std::uint32_t& count) {
-  Record("ConsoleRead", in, capacity);
+  Record("ConsoleRead", in).asked = capacity;
   count = 0;
-  if (state.console_reads.empty() || !state.console_reads.front().is_console) {
-    if (!state.console_reads.empty())
-      state.console_reads.pop_front();
+  if (state.console_reads.empty())
     return ConsoleReadStatus::kNotConsole;
-  }
-  if (state.console_reads.front().interrupted) {
-    state.console_reads.pop_front();
-    return ConsoleReadStatus::kInterrupted;
+  switch (state.console_reads.front().kind) {
+    case fake::ConsoleAnswer::kNotConsole:
+      state.console_reads.pop_front();
+      return ConsoleReadStatus::kNotConsole;
+    case fake::ConsoleAnswer::kInterrupted:
+      state.console_reads.pop_front();
+      return ConsoleReadStatus::kInterrupted;
+    case fake::ConsoleAnswer::kLine:
+      break;
   }
   std::u16string& units = state.console_reads.front().units;
   std::size_t n = std::min<std::size_t>(capacity, units.size());
@@ -144,7 +168,7 @@ ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacit
 }
 
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
-  Record("ReadBytes", in, size);
+  Record("ReadBytes", in).asked = size;
   count = 0;
   if (state.byte_reads.empty())
     return ReadStatus::kEndOfFile;
@@ -163,14 +187,31 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   return ReadStatus::kOk;
 }
 
-WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
-  Record("WriteBytes", out, static_cast<std::uint32_t>(size))
-      .bytes.assign(static_cast<const char*>(bytes), size);
-  return state.write_status;
+void WaitForInput(Handle in) {
+  Record("WaitForInput", in);
 }
 
-void Flush(Handle out) {
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written) {
+  fake::Call& call = Record("WriteBytes", out);
+  call.bytes.assign(static_cast<const char*>(bytes), size);
+  const fake::WriteAnswer answer = NextWrite();
+  written = answer.status == WriteStatus::kWritten ? std::min(size, answer.taken) : 0;
+  call.taken = written;
+  return answer.status;
+}
+
+void WaitForOutput(Handle out) {
+  Record("WaitForOutput", out);
+}
+
+bool Flush(Handle out) {
   Record("Flush", out);
+  return state.flush_ok;
+}
+
+bool CloseOutput(Handle out) {
+  Record("CloseOutput", out);
+  return state.close_ok;
 }
 
 bool FlushMatters(Handle out) {
@@ -184,13 +225,12 @@ bool SetTitle(std::u16string_view title) {
 }
 
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
-  Record("SetTextAttribute", out, attribute);
+  Record("SetTextAttribute", out).attribute = attribute;
   return state.attribute_ok;
 }
 
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
-  Record(page == CodePage::kUtf8 ? "EncodeText(utf8)" : "EncodeText(ansi)", 0,
-         static_cast<std::uint32_t>(size));
+  Record(page == CodePage::kUtf8 ? "EncodeText(utf8)" : "EncodeText(ansi)");
   std::string encoded = page == CodePage::kUtf8 ? fake::ToUtf8(text) : fake::ToAnsi(text);
   if (bytes == nullptr)
     return encoded.size();

@@ -3,6 +3,7 @@
 // beforehand. Link platform_fake instead of platform_os to use it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -18,12 +19,15 @@ inline constexpr platform::Handle kInput = 100;
 inline constexpr platform::Handle kOutput = 101;
 
 // One answer to ConsoleRead. A line longer than the capacity asked for is
-// handed out in pieces, as a real console does. An interrupted answer
-// (Ctrl+C at a console) hands out nothing.
+// handed out in pieces, as a real console does.
 struct ConsoleAnswer {
-  bool is_console = true;
+  enum Kind {
+    kLine,         // hands out `units`
+    kNotConsole,   // the handle is no console
+    kInterrupted,  // Ctrl+C ended the read: no line
+  };
+  Kind kind = kLine;
   std::u16string units;
-  bool interrupted = false;
 };
 
 // One answer to ReadBytes. kOk answers hand out their bytes, at most as many
@@ -34,25 +38,36 @@ struct ByteAnswer {
   std::size_t taken = 0;  // bytes handed out so far
 };
 
-// One recorded call. Which fields mean something depends on the call:
-// `size` is the capacity or byte count asked for, or the attribute word.
+// One answer to a write, to the console or as bytes. A byte write with
+// status kWritten takes at most `taken` of the bytes offered (0: a full
+// non-blocking pipe); a console write takes all or nothing.
+struct WriteAnswer {
+  platform::WriteStatus status = platform::WriteStatus::kWritten;
+  std::size_t taken = SIZE_MAX;
+};
+
+// One recorded call, with what it was given.
 struct Call {
   std::string name;  // the platform:: function, e.g. "ReadBytes"
   platform::Handle handle = 0;
-  std::uint32_t size = 0;
-  std::string bytes;    // WriteBytes
-  std::u16string text;  // ConsoleWrite, SetTitle
+  std::uint32_t asked = 0;      // ConsoleRead: code units; ReadBytes: bytes
+  std::uint16_t attribute = 0;  // SetTextAttribute
+  std::string bytes;            // WriteBytes: the bytes offered
+  std::size_t taken = 0;        // WriteBytes: how many of them went out
+  std::u16string text;          // ConsoleWrite, SetTitle
 };
 
 struct State {
   // The script. An empty console queue means "not a console"; an empty
-  // byte queue means end of file.
+  // byte queue means end of file; writes beyond the queue get
+  // `later_writes`.
   std::deque<ConsoleAnswer> console_reads;
   std::deque<ByteAnswer> byte_reads;
   bool console_write_ok = false;
-  // What becomes of every write, to the console or as bytes; the bytes are
-  // recorded either way.
-  platform::WriteStatus write_status = platform::WriteStatus::kWritten;
+  std::deque<WriteAnswer> writes;
+  WriteAnswer later_writes;
+  bool flush_ok = true;
+  bool close_ok = true;
   bool title_ok = true;
   bool attribute_ok = true;
   bool flush_matters = true;
@@ -72,11 +87,17 @@ void QueueUtf16(std::u16string_view units);
 void QueueBytes(std::string bytes);
 void QueueStatus(platform::ReadStatus status);
 
+// Gives the `nth` write from now on (counting from 1) `answer`: that write
+// alone, or with kFromThenOn every write after it too. The writes before
+// it go through.
+enum class Times { kOnce, kFromThenOn };
+void AnswerWrite(std::size_t nth, WriteAnswer answer, Times times = Times::kOnce);
+
 // Views of the record.
 std::vector<std::string> CallNames();
-std::vector<std::uint32_t> SizesOf(std::string_view name);
+std::vector<std::uint32_t> AskedOf(std::string_view name);
 std::size_t CountOf(std::string_view name);
-std::string WrittenBytes();  // every WriteBytes, joined
+std::string WrittenBytes();  // the bytes that went out, joined
 
 // UTF-16 code units as little-endian bytes.
 std::string Utf16Bytes(std::u16string_view units);

@@ -46,26 +46,45 @@ ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacit
 
 enum class ReadStatus {
   kOk,          // `count` bytes were read, at least one
+  kNotYet,      // a non-blocking stream has nothing yet: WaitForInput, then
+                // read again
   kEndOfFile,   // no more bytes will come
   kBrokenPipe,  // the writing end of a pipe has closed
   kOtherError,  // anything else; the stream is unusable
 };
 
-// Reads up to `size` bytes from a file or pipe, waiting until some arrive.
-// A pipe message longer than `size` comes in pieces, one per call.
+// Reads up to `size` bytes from a file or pipe: one read, which waits until
+// some bytes arrive unless the stream is non-blocking. A pipe message longer
+// than `size` comes in pieces, one per call.
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count);
 
-// Writes bytes to a file or pipe, across short writes; a write that fails
-// is not tried again.
-WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size);
+// Waits until `in`, which had nothing yet, may have something to read,
+// without keeping a processor busy.
+void WaitForInput(Handle in);
 
-// Pushes written bytes out to the file or pipe behind `out`.
-void Flush(Handle out);
+// Writes bytes to a file or pipe: one write, which may take fewer bytes than
+// asked, or none when a non-blocking pipe is full; `written` says how many
+// it took. kWritten means no error: the caller writes the rest, after
+// WaitForOutput when nothing was taken.
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written);
+
+// Waits until `out`, which took nothing, may take more, without keeping a
+// processor busy.
+void WaitForOutput(Handle out);
+
+// Pushes written bytes out to the file or pipe behind `out`. False when
+// that fails: output written earlier did not arrive.
+bool Flush(Handle out);
 
 // Whether Flush on `out` does anything worth doing: true only where it
 // pushes bytes out without waiting for another process, that is, for a
 // file on disk. Asked once, when the console opens.
 bool FlushMatters(Handle out);
+
+// Closes standard output at the end of the run. False when the system
+// reports only then that output written earlier was lost (a network or
+// user-space file system may report a write error at close).
+bool CloseOutput(Handle out);
 
 // Sets the console window title. Returns false when there is none.
 bool SetTitle(std::u16string_view title);

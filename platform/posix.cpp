@@ -45,39 +45,64 @@ bool WaitUntilReady(int fd, short events) {
   return true;
 }
 
-// read(2) that retries interruptions and waits out a non-blocking
-// descriptor that has nothing yet. Returns what read returns.
+bool WouldBlock() {
+  return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+// One read(2), tried again only when a signal interrupts it.
+ssize_t ReadOnce(int fd, void* buffer, std::size_t size) {
+  ssize_t n;
+  do {
+    n = read(fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+// A read from the terminal, which waits out a non-blocking terminal that
+// has nothing yet. Returns what read returns.
 ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t n = read(fd, buffer, size);
-    if (n >= 0)
+    const ssize_t n = ReadOnce(fd, buffer, size);
+    if (n >= 0 || !WouldBlock() || !WaitUntilReady(fd, POLLIN))
       return n;
-    if (errno == EINTR)
-      continue;
-    if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilReady(fd, POLLIN))
-      continue;
-    return -1;
   }
 }
 
-// Writes all of `bytes`, across short writes, interruptions and a full
-// non-blocking pipe. Any other error drops the rest: EPIPE means the reader
-// has gone, anything else (ENOSPC, EIO, EBADF, ...) that output was lost.
+// One write(2), tried again only when a signal interrupts it. EPIPE means
+// the reader has gone; any other error (ENOSPC, EIO, EBADF, EFBIG past a
+// file-size limit, ...) that output was lost. A full non-blocking pipe
+// takes nothing and is no error.
+WriteStatus WriteOnce(int fd, const char* bytes, std::size_t size, std::size_t& written) {
+  written = 0;
+  if (size == 0)
+    return WriteStatus::kWritten;
+  ssize_t n;
+  do {
+    n = write(fd, bytes, size);
+  } while (n < 0 && errno == EINTR);
+  if (n > 0) {
+    written = static_cast<std::size_t>(n);
+    return WriteStatus::kWritten;
+  }
+  if (n < 0 && WouldBlock())
+    return WriteStatus::kWritten;
+  if (n < 0 && errno == EPIPE)
+    return WriteStatus::kReaderGone;
+  return WriteStatus::kLost;  // an error, or a write that took nothing and would only spin
+}
+
+// Writes all of `bytes` to the terminal, across short writes and a full
+// non-blocking terminal.
 WriteStatus WriteAll(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = write(fd, bytes, size);
-    if (n > 0) {
-      bytes += n;
-      size -= static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilReady(fd, POLLOUT)) {
-      continue;
-    } else if (n < 0 && errno == EPIPE) {
-      return WriteStatus::kReaderGone;
-    } else {
-      return WriteStatus::kLost;  // an error, or a write that took nothing and would only spin
-    }
+    std::size_t written = 0;
+    const WriteStatus status = WriteOnce(fd, bytes, size, written);
+    if (status != WriteStatus::kWritten)
+      return status;
+    if (written == 0 && !WaitUntilReady(fd, POLLOUT))
+      return WriteStatus::kLost;
+    bytes += written;
+    size -= written;
   }
   return WriteStatus::kWritten;
 }
@@ -360,25 +385,43 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   count = 0;
   // A closed pipe is end of file here; POSIX has no separate broken-pipe
   // error on the reading side.
-  const ssize_t n = ReadWaiting(Descriptor(in), buffer, size);
+  const ssize_t n = ReadOnce(Descriptor(in), buffer, size);
   if (n < 0)
-    return ReadStatus::kOtherError;
+    return WouldBlock() ? ReadStatus::kNotYet : ReadStatus::kOtherError;
   if (n == 0)
     return ReadStatus::kEndOfFile;
   count = static_cast<std::uint32_t>(n);
   return ReadStatus::kOk;
 }
 
-WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
-  return WriteAll(Descriptor(out), static_cast<const char*>(bytes), size);
+void WaitForInput(Handle in) {
+  WaitUntilReady(Descriptor(in), POLLIN);
+}
+
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written) {
+  return WriteOnce(Descriptor(out), static_cast<const char*>(bytes), size, written);
+}
+
+void WaitForOutput(Handle out) {
+  WaitUntilReady(Descriptor(out), POLLOUT);
 }
 
 // Every write is an unbuffered system call, so its bytes are already with
 // the file, pipe or terminal when it returns. Flushing is about other
 // processes seeing the output, not about durability, so there is no fsync.
-void Flush(Handle) {}
+bool Flush(Handle) {
+  return true;
+}
 bool FlushMatters(Handle) {
   return false;
+}
+
+// Some file systems (NFS, FUSE) report a failed write only when the file
+// is closed: EIO, ENOSPC, EDQUOT. After EINTR the descriptor is closed all
+// the same on Linux, and its outcome unknown; EBADF means there was no
+// descriptor to close, whose writes have said so already.
+bool CloseOutput(Handle out) {
+  return close(Descriptor(out)) == 0 || errno == EINTR || errno == EBADF;
 }
 
 bool SetTitle(std::u16string_view title) {
@@ -412,12 +455,14 @@ std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std
 void RegisterControlHandler(ControlHandler handler) {
   control_handler.store(handler);
 
-  // A write to a pipe whose reader has gone fails with EPIPE instead of
-  // ending the process.
+  // A write to a pipe whose reader has gone fails with EPIPE, and one past
+  // the file-size limit (ulimit -f) with EFBIG, instead of ending the
+  // process: the first is no loss, the second is lost output.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGXFSZ, &ignore, nullptr);
 
   struct sigaction action {};
   action.sa_handler = OnSignal;

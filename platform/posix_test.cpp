@@ -33,6 +33,8 @@ class UniqueFd {
   UniqueFd& operator=(UniqueFd&&) = delete;
   ~UniqueFd() { Close(); }
   int get() const { return fd_; }
+  // Stops owning the descriptor, which someone else has closed.
+  void Forget() { fd_ = -1; }
   void Close() {
     if (fd_ >= 0)
       close(fd_);
@@ -76,15 +78,35 @@ std::string Pattern(std::size_t size) {
 // ---------------------------------------------------------------------------
 // Bytes to files and pipes
 
+// Writes all of `bytes` as the console layer does: across short writes,
+// waiting whenever a non-blocking pipe takes nothing. Counts the waits.
+WriteStatus WriteAllOf(int fd, const std::string& bytes, int& waits) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    std::size_t written = 0;
+    const WriteStatus status = WriteBytes(fd, bytes.data() + done, bytes.size() - done, written);
+    if (status != WriteStatus::kWritten)
+      return status;
+    if (written == 0) {
+      WaitForOutput(fd);
+      ++waits;
+    }
+    done += written;
+  }
+  return WriteStatus::kWritten;
+}
+
 class WriteToFile : public testing::TestWithParam<std::size_t> {};
 
-TEST_P(WriteToFile, EveryByteArrives) {
+TEST_P(WriteToFile, EveryByteArrivesInOneWrite) {
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
   const int fd = fileno(file);
   const std::string bytes = Pattern(GetParam());
-  WriteBytes(fd, bytes.data(), bytes.size());
-  Flush(fd);
+  std::size_t written = 99;
+  EXPECT_EQ(WriteBytes(fd, bytes.data(), bytes.size(), written), WriteStatus::kWritten);
+  EXPECT_EQ(written, bytes.size());
+  EXPECT_TRUE(Flush(fd));
   lseek(fd, 0, SEEK_SET);
   EXPECT_TRUE(ReadToEnd(fd) == bytes);
   std::fclose(file);
@@ -93,25 +115,42 @@ TEST_P(WriteToFile, EveryByteArrives) {
 INSTANTIATE_TEST_SUITE_P(Sizes, WriteToFile, testing::Values(0u, 1u, 4096u, 3u << 20));
 
 // A pipe holds 64 KiB; a larger write has to wait for the reader, through
-// short writes (blocking) or EAGAIN (non-blocking).
+// short writes (blocking) or writes that take nothing until it has read
+// (non-blocking).
 class WriteToPipe : public testing::TestWithParam<bool> {};
 
 TEST_P(WriteToPipe, LargeWriteArrivesWhileReadConcurrently) {
+  const bool non_blocking = GetParam();
   Pipe pipe = Pipe::Make();
-  if (GetParam())
+  if (non_blocking)
     SetNonBlocking(pipe.write_end.get());
   std::string received;
-  std::thread reader([&] { received = ReadToEnd(pipe.read_end.get()); });
+  std::thread reader([&] {
+    std::this_thread::sleep_for(50ms);  // the pipe fills up first
+    received = ReadToEnd(pipe.read_end.get());
+  });
   const std::string bytes = Pattern(4u << 20);
-  WriteBytes(pipe.write_end.get(), bytes.data(), bytes.size());
+  int waits = 0;
+  EXPECT_EQ(WriteAllOf(pipe.write_end.get(), bytes, waits), WriteStatus::kWritten);
   pipe.write_end.Close();
   reader.join();
   EXPECT_EQ(received.size(), bytes.size());
   EXPECT_TRUE(received == bytes);
+  EXPECT_EQ(waits > 0, non_blocking);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, WriteToPipe, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "NonBlocking" : "Blocking"; });
+
+TEST(CloseOutput, ReportsNoLossForAPipeOrANeverOpenedDescriptor) {
+  Pipe pipe = Pipe::Make();
+  const int fd = pipe.write_end.get();
+  ASSERT_EQ(write(fd, "x", 1), 1);
+  EXPECT_TRUE(CloseOutput(fd));
+  EXPECT_EQ(ReadToEnd(pipe.read_end.get()), "x");  // ends: the writing end is closed
+  EXPECT_TRUE(CloseOutput(fd));                    // closed already: EBADF
+  pipe.write_end.Forget();
+}
 
 // ---------------------------------------------------------------------------
 // Bytes from pipes and other descriptors
@@ -129,8 +168,9 @@ TEST(ReadBytes, DataThenEndOfFile) {
   EXPECT_EQ(count, 0u);
 }
 
-// Data that comes later: on a non-blocking pipe (EAGAIN), and on a read
-// interrupted by a signal whose handler does not restart it (EINTR).
+// Data that comes later: on a non-blocking pipe (EAGAIN: nothing yet, then
+// a wait), and on a read interrupted by a signal whose handler does not
+// restart it (EINTR).
 void Nothing(int) {}
 
 class ReadWaits : public testing::TestWithParam<bool> {};
@@ -155,7 +195,14 @@ TEST_P(ReadWaits, UntilDataArrives) {
   });
   char buffer[4];
   std::uint32_t count = 0;
-  EXPECT_EQ(ReadBytes(pipe.read_end.get(), buffer, sizeof buffer, count), ReadStatus::kOk);
+  ReadStatus status = ReadBytes(pipe.read_end.get(), buffer, sizeof buffer, count);
+  if (!interrupt) {
+    // Nothing yet, and no waiting for it in the read itself.
+    EXPECT_EQ(status, ReadStatus::kNotYet);
+    WaitForInput(pipe.read_end.get());
+    status = ReadBytes(pipe.read_end.get(), buffer, sizeof buffer, count);
+  }
+  EXPECT_EQ(status, ReadStatus::kOk);
   EXPECT_EQ(std::string(buffer, count), "x");
   writer.join();
   sigaction(SIGUSR1, &previous, nullptr);
@@ -181,7 +228,7 @@ TEST(ReadBytes, UnreadableDescriptorsAreOtherErrors) {
 }
 
 // ---------------------------------------------------------------------------
-// Control events and SIGPIPE, each in a child process of its own
+// Control events, SIGPIPE and SIGXFSZ, each in a child process of its own
 
 std::uint32_t Decline(std::uint32_t) {
   return 0;
@@ -252,14 +299,40 @@ TEST(ControlHandlerRegistration, SignalIgnoredAtStartStaysIgnored) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-TEST(ControlHandlerRegistration, WriteToGoneReaderFailsQuietly) {
-  const int status = RunInChild([] {
-    RegisterControlHandler(Decline);
-    Pipe pipe = Pipe::Make();
-    pipe.read_end.Close();
-    WriteBytes(pipe.write_end.get(), "lost", 4);
-  });
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+// Writes that would end the process by default fail instead once the
+// handler is registered: to a pipe whose reader has gone (SIGPIPE), and past
+// the file-size limit (SIGXFSZ, as under `ulimit -f 0`). Only the first is
+// no loss.
+struct FailedWriteCase {
+  const char* name;
+  bool file_size_limit;
+  WriteStatus status;
+};
+
+TEST(ControlHandlerRegistration, WritesThatWouldRaiseASignalFailInstead) {
+  const FailedWriteCase cases[] = {
+      {"reader gone", false, WriteStatus::kReaderGone},
+      {"file-size limit", true, WriteStatus::kLost},
+  };
+  for (const FailedWriteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int status = RunInChild([&c] {
+      RegisterControlHandler(Decline);
+      Pipe pipe = Pipe::Make();
+      pipe.read_end.Close();
+      std::FILE* file = std::tmpfile();
+      int fd = pipe.write_end.get();
+      if (c.file_size_limit) {
+        const rlimit no_bytes{0, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &no_bytes);
+        fd = fileno(file);
+      }
+      std::size_t written = 0;
+      _exit(static_cast<int>(WriteBytes(fd, "lost", 4, written)));
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(c.status));
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -138,6 +138,9 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
           return ReadStatus::kOtherError;
         count = read;
         return ReadStatus::kOk;
+      case ERROR_NO_DATA:
+        // A pipe in non-blocking mode (PIPE_NOWAIT) that is empty for now.
+        return ReadStatus::kNotYet;
       case ERROR_BROKEN_PIPE:
         return ReadStatus::kBrokenPipe;
       default:
@@ -146,25 +149,38 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   }
 }
 
-WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
-  const char* next = static_cast<const char*>(bytes);
-  while (size > 0) {
-    DWORD written = 0;
-    const BOOL ok = WriteFile(ToHandle(out), next, static_cast<DWORD>(std::min(size, kMaxPiece)),
-                              &written, nullptr);
-    // A failed write, or one that took nothing, ends it: no retrying.
-    if (ok == 0)
-      return ReaderHasGone(GetLastError()) ? WriteStatus::kReaderGone : WriteStatus::kLost;
-    if (written == 0)
-      return WriteStatus::kLost;
-    next += written;
-    size -= written;
+// A pipe in non-blocking mode (PIPE_NOWAIT) has nothing to wait on: a pipe
+// handle is no waitable object, and overlapped I/O needs a handle opened for
+// it. Sleeping a little between tries costs no processor time, and leaves
+// the pipe's mode, which the caller's end shares, as the caller set it.
+constexpr DWORD kPipePollMilliseconds = 10;
+
+void WaitForInput(Handle) {
+  Sleep(kPipePollMilliseconds);
+}
+
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written) {
+  written = 0;
+  DWORD taken = 0;
+  if (WriteFile(ToHandle(out), bytes, static_cast<DWORD>(std::min(size, kMaxPiece)), &taken,
+                nullptr) == 0) {
+    return ReaderHasGone(GetLastError()) ? WriteStatus::kReaderGone : WriteStatus::kLost;
   }
+  // A pipe in non-blocking mode whose buffer is full takes only part of the
+  // bytes, or none, and says so by success; anything else that takes
+  // nothing would only be asked again and again.
+  if (taken == 0 && size > 0 && !IsPipe(ToHandle(out)))
+    return WriteStatus::kLost;
+  written = taken;
   return WriteStatus::kWritten;
 }
 
-void Flush(Handle out) {
-  FlushFileBuffers(ToHandle(out));
+void WaitForOutput(Handle) {
+  Sleep(kPipePollMilliseconds);
+}
+
+bool Flush(Handle out) {
+  return FlushFileBuffers(ToHandle(out)) != 0;
 }
 
 // On a pipe FlushFileBuffers waits until the reader has taken every byte,
@@ -173,6 +189,12 @@ void Flush(Handle out) {
 // device (NUL) or a socket there is nothing to flush either.
 bool FlushMatters(Handle out) {
   return GetFileType(ToHandle(out)) == FILE_TYPE_DISK;
+}
+
+// Windows reports a lost write when it is written or flushed; closing the
+// handle at the end of the run would add nothing.
+bool CloseOutput(Handle) {
+  return true;
 }
 
 bool SetTitle(std::u16string_view title) {

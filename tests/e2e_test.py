@@ -468,6 +468,11 @@ def close_descriptor(fd):
     return lambda: os.close(fd)
 
 
+def file_size_limit(size):
+    """In the child: files may grow to `size` bytes, as `ulimit -f` sets."""
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+
+
 class SurroundingsTest(E2ECase):
     """Odd standard streams and scarce memory: the run still ends normally,
     with the whole report wherever output can go, and its exit code says
@@ -475,16 +480,34 @@ class SurroundingsTest(E2ECase):
     error."""
 
     def test_output_nowhere(self):
+        """Where output cannot go, or not all of it: the exit code says so,
+        and no signal ends the run (a file-size limit raises SIGXFSZ)."""
         cases = [
-            ("standard output closed", {"preexec_fn": close_descriptor(1)}, 1),
-            ("null device", {"stdout": subprocess.DEVNULL}, 0),
+            ("standard output closed", {"preexec_fn": close_descriptor(1)}, b"", 1),
+            ("null device", {"stdout": subprocess.DEVNULL}, b"", 0),
         ]
-        for name, streams, exit_code in cases:
-            with self.subTest(name):
+        if not EMULATED:
+            cases += [
+                ("ulimit -f 0", {"preexec_fn": file_size_limit(0)}, b"", 1),
+                # 900 bytes there already; the limit falls in the range line.
+                ("ulimit -f 1, appended", {"preexec_fn": file_size_limit(1024)}, b"x" * 900, 1),
+            ]
+        for name, streams, before, exit_code in cases:
+            with self.subTest(name), tempfile.TemporaryFile() as sink:
+                sink.write(before)
+                sink.flush()
+                if "stdout" not in streams:
+                    fd = os.open(f"/proc/self/fd/{sink.fileno()}", os.O_WRONLY | os.O_APPEND)
+                    self.addCleanup(os.close, fd)
+                    streams = dict(streams, stdout=fd)
                 session = self.run_with_input(utf16("550\r\n\r\n"), **streams)
                 self.assertEqual(session.proc.returncode, exit_code)
                 if not EMULATED:
                     self.assertEqual(session.stderr(), b"")
+                sink.seek(0)
+                written = sink.read()
+                self.assertTrue(written.startswith(before))
+                self.assertTrue(whole_output("550.00", "84.120").startswith(written[len(before):]))
 
     @linux_only
     def test_full_device_as_output(self):
