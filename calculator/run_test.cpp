@@ -7,29 +7,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/fake_platform.h"
+#include "tests/test_support.h"
 
 namespace {
 
 using platform::WriteStatus;
+using test_support::Joined;
+using test_support::TestMemory;
 using Writes = std::vector<std::string>;
 
 // Every write of a redirected run on the input 550, in order.
-const Writes kDialogue = {
-    "\r\n",
-    " ******* Interpolation Vollstfarbenhelligkeit nach Valdrup *******\r\n",
-    "\r\n",
-    "               Berechnungsbereich 380 nm bis 700 nm\r\n",
-    "   Eingabe der Spektralwellenl\xC3\xA4nge: [nm] mit Dezimalpunkt:   ",
-    "\r\n",
-    "   Helligkeit Vollstfarbe 550.00nm :  84.120\r\n",
-    "\r\n",
-    "   Druecke eine Taste um das Programm zu beenden.\r\n",
-};
+const Writes kDialogue = test_support::DialogueWrites("550.00", "84.120");
 
 // Redirected input: `line` at the prompt, then an empty line for the wait.
 void Script(const std::u16string& line) {
@@ -53,13 +45,6 @@ bool IsSubsequence(const Writes& part, const Writes& whole) {
       ++next;
   }
   return next == part.size();
-}
-
-std::string Joined(const Writes& pieces) {
-  std::string bytes;
-  for (const std::string& piece : pieces)
-    bytes += piece;
-  return bytes;
 }
 
 struct StatusCase {
@@ -111,45 +96,6 @@ TEST(RunTest, ExitCodeSaysWhetherOutputWasLost) {
   }
 }
 
-// How allocations fail: number `first` (counting from 1; 0 for none), with
-// `and_after` every one after it too, and every one of `large` bytes or more.
-struct Failures {
-  std::size_t first = 0;
-  bool and_after = false;
-  std::size_t large = SIZE_MAX;
-};
-
-// Memory from a pool of its own, failing as told; it counts the
-// allocations asked of it, so a run that fails none tells how many a run
-// makes. Like the program's pool, it hands back everything when it goes.
-class FailingResource : public std::pmr::memory_resource {
- public:
-  explicit FailingResource(Failures failures) : failures_(failures) {}
-
-  std::size_t allocations() const { return allocations_; }
-
- private:
-  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-    ++allocations_;
-    const Failures& f = failures_;
-    if (allocations_ == f.first || (f.and_after && f.first != 0 && allocations_ > f.first) ||
-        bytes >= f.large) {
-      throw std::bad_alloc();
-    }
-    return pool_.allocate(bytes, alignment);
-  }
-  void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override {
-    pool_.deallocate(p, bytes, alignment);
-  }
-  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
-    return this == &other;
-  }
-
-  Failures failures_;
-  std::size_t allocations_ = 0;
-  std::pmr::unsynchronized_pool_resource pool_;
-};
-
 // Runs on `memory` and checks that the run read both lines and ended
 // normally: with exit code 0 and the whole dialogue, or with 1 and the lines
 // it could write, each of them unchanged.
@@ -171,24 +117,24 @@ TEST(RunTest, EveryAllocationFailureEndsTheRunNormally) {
   const std::u16string lines[] = {u"550", u"550" + std::u16string(200'000, u' ')};
   for (const std::u16string& line : lines) {
     Script(line);
-    FailingResource counting({});
+    TestMemory counting;
     ASSERT_EQ(::Run(counting), 0);
     ASSERT_EQ(WrittenPieces(), kDialogue);
     const std::size_t allocations = counting.allocations();
 
-    std::vector<Failures> cases;
+    std::vector<TestMemory::Failures> cases;
     for (std::size_t k = 1; k <= allocations; ++k) {
       cases.push_back({.first = k});
       cases.push_back({.first = k, .and_after = true});
     }
     for (std::size_t large : {256, 4096, 8192, 65536})
       cases.push_back({.large = large});
-    for (const Failures& failures : cases) {
+    for (const TestMemory::Failures& failures : cases) {
       SCOPED_TRACE(testing::Message()
                    << "line of " << line.size() << ", allocation " << failures.first
                    << (failures.and_after ? " and on" : "") << ", large " << failures.large);
       Script(line);
-      FailingResource memory(failures);
+      TestMemory memory(failures);
       ExpectNormalEnd(memory);
     }
   }

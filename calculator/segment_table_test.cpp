@@ -1,5 +1,6 @@
 #include "calculator/segment_table.h"
 
+#include "tests/test_support.h"
 #include "text/number_text.h"
 
 #include <gtest/gtest.h>
@@ -25,43 +26,16 @@ std::uint64_t Bits(double value) {
   return std::bit_cast<std::uint64_t>(value);
 }
 
-// Serves the test from a pool of its own, so that the table is released in
-// bulk when the test ends. Fills every block with 0xFF bytes (NaN as a
-// double) so that a missing zero fill shows, and remembers the last block so
-// that the tests can look at the loaded table.
-class InspectingResource : public std::pmr::memory_resource {
- public:
-  int allocations = 0;
-  void* last_block = nullptr;
-  std::size_t last_bytes = 0;
-
- private:
-  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-    void* block = pool_.allocate(bytes, alignment);
-    std::memset(block, 0xFF, bytes);
-    ++allocations;
-    last_block = block;
-    last_bytes = bytes;
-    return block;
-  }
-  void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override {
-    pool_.deallocate(block, bytes, alignment);
-  }
-  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
-    return this == &other;
-  }
-
-  std::pmr::unsynchronized_pool_resource pool_;
-};
-
 class SegmentTableTest : public testing::Test {
  protected:
   void SetUp() override {
+    // Every block of this memory starts out as NaN, so a missing zero fill
+    // shows; the table is released in bulk when the test ends.
     previous_ = std::pmr::set_default_resource(&resource_);
     LoadSegmentTable();
-    ASSERT_EQ(resource_.allocations, 1);
-    ASSERT_EQ(resource_.last_bytes, sizeof(SegmentTable));
-    table_ = static_cast<const SegmentTable*>(resource_.last_block);
+    ASSERT_EQ(resource_.allocations(), 1u);
+    ASSERT_EQ(resource_.last_bytes(), sizeof(SegmentTable));
+    table_ = static_cast<const SegmentTable*>(resource_.last_block());
   }
   void TearDown() override { std::pmr::set_default_resource(previous_); }
 
@@ -71,7 +45,7 @@ class SegmentTableTest : public testing::Test {
     return ((t.c0[k] + t.c1[k] * x) + (t.c2[k] * x) * x) + ((t.c3[k] * x) * x) * x;
   }
 
-  InspectingResource resource_;
+  test_support::TestMemory resource_;
   std::pmr::memory_resource* previous_ = nullptr;
   const SegmentTable* table_ = nullptr;
 };

@@ -31,9 +31,6 @@ constexpr char16_t kByteOrderMark = 0xFEFF;
 constexpr std::size_t kBlock = 4096;
 // A redirected read first grows the room when fewer code units are free.
 constexpr std::size_t kLowWater = 512;
-// A redirected line longer than this comes back cut to this length; the rest
-// of it is read and dropped, so no input makes the buffer grow without end.
-constexpr std::size_t kMaxLine = std::size_t{1} << 20;
 
 // Redirected input read past the last line returned. It lies within the data
 // of a single read (at most kBlock code units), so it fits here.
@@ -61,7 +58,7 @@ struct WorkingBuffer {
   std::size_t capacity = 0;  // code units reserved
   std::size_t length = 0;    // code units read
   // The longest line kept; the rest of a longer line is read and dropped.
-  std::size_t cut = kMaxLine;
+  std::size_t cut = kLineCap;
 
   std::size_t free() const { return capacity - length; }
   bool InSpare() const { return units == spare.data(); }
@@ -99,10 +96,10 @@ struct WorkingBuffer {
   // growing the string by doubling would copy it and touch fresh pages at
   // every step. Without memory for that much it grows step by step.
   void ReserveUpToTheCut(std::size_t wanted) {
-    if (wanted <= 16 * kBlock || text.capacity() >= start + kMaxLine + kBlock)
+    if (wanted <= 16 * kBlock || text.capacity() >= start + kLineCap + kBlock)
       return;
     try {
-      text.reserve(start + kMaxLine + kBlock);
+      text.reserve(start + kLineCap + kBlock);
     } catch (const std::bad_alloc&) {
     }
   }

@@ -8,11 +8,16 @@
 // The line that stands for end of input.
 inline constexpr char16_t kEndOfInput = 0x0004;
 
+// The longest redirected line kept, in code units: a longer one is cut to
+// this length, and the rest of it is read and dropped, so that no input makes
+// memory grow without end.
+inline constexpr std::size_t kLineCap = 1'048'576;
+
 // Reads one line and appends it, without its line end, to `out`; returns
 // its length in code units. At end of input the line is the single code
 // unit kEndOfInput. Redirected input is read as UTF-16LE code units; a
 // byte-order mark as its very first code unit is skipped. A line longer
-// than 1,048,576 code units, or than memory allows, is cut; the rest of it
+// than kLineCap code units, or than memory allows, is cut; the rest of it
 // is read and dropped. Never throws. Call only between ConsoleOpen and
 // ConsoleClose.
 std::size_t ConsoleReadLine(std::pmr::u16string& out);

@@ -8,6 +8,7 @@
 
 #include "console/console.h"
 #include "platform/fake_platform.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -16,7 +17,6 @@ using Lines = std::vector<std::u16string>;
 using Sizes = std::vector<std::uint32_t>;
 
 const std::u16string kEnd(1, kEndOfInput);
-constexpr std::size_t kMaxLine = 1'048'576;
 
 // Reads one line after some text already in the caller's string, and checks
 // that the line was appended and its length returned.
@@ -199,7 +199,7 @@ TEST_F(LineInputTest, RoomGrowsOnlyWhenFewerThan512AreFree) {
 
 TEST_F(LineInputTest, LongLineIsReadWholeInBlocks) {
   // 10,000 code units and CR LF, arriving 3,000 bytes at a time.
-  std::string bytes = fake::Utf16Bytes(std::u16string(10'000, u'x') + u"\r\n");
+  std::string bytes = test_support::Utf16Bytes(std::u16string(10'000, u'x') + u"\r\n");
   for (std::size_t at = 0; at < bytes.size(); at += 3000)
     fake::QueueBytes(bytes.substr(at, 3000));
   EXPECT_EQ(ReadLine(), std::u16string(10'000, u'x'));
@@ -218,7 +218,7 @@ TEST_F(LineInputTest, OddByteJoinsTheNextRead) {
 }
 
 TEST_F(LineInputTest, ByteOrderMarkSplitBetweenReadsIsSkipped) {
-  const std::string bytes = fake::Utf16Bytes(u"\uFEFF5\r\n");
+  const std::string bytes = test_support::Utf16Bytes(u"\uFEFF5\r\n");
   for (std::size_t cut : {1, 2, 3}) {
     SetUp();
     fake::QueueBytes(bytes.substr(0, cut));
@@ -250,14 +250,14 @@ TEST_F(LineInputTest, CrLfSplitAfterPendingInputIsOneLineEnd) {
 // --- Redirected: over-long lines -------------------------------------------
 
 TEST_F(LineInputTest, OverLongLinesAreCutAndTheirRestDropped) {
-  for (std::size_t length : {kMaxLine, kMaxLine + 1, 3 * kMaxLine + 5}) {
+  for (std::size_t length : {kLineCap, kLineCap + 1, 3 * kLineCap + 5}) {
     SetUp();
     fake::QueueUtf16(std::u16string(length, u'x') + u"\r\nnext\r\n");
     std::pmr::u16string out;
-    EXPECT_EQ(ConsoleReadLine(out), std::min(length, kMaxLine));
-    EXPECT_EQ(out.size(), std::min(length, kMaxLine));
+    EXPECT_EQ(ConsoleReadLine(out), std::min(length, kLineCap));
+    EXPECT_EQ(out.size(), std::min(length, kLineCap));
     EXPECT_EQ(out.find_first_not_of(u'x'), out.npos);
-    EXPECT_LT(out.capacity(), 2 * kMaxLine + 3 * 4096);
+    EXPECT_LT(out.capacity(), 2 * kLineCap + 3 * 4096);
     EXPECT_EQ(ReadLines(2), (Lines{u"next", kEnd}));
   }
 }
@@ -322,7 +322,7 @@ TEST_F(LineInputTest, SameLinesHoweverTheReadsSplit) {
   std::mt19937 rng(20240611);
   for (int n = 0; n < 10'000; ++n) {
     SetUp();
-    std::string bytes = fake::Utf16Bytes(RandomText(rng));
+    std::string bytes = test_support::Utf16Bytes(RandomText(rng));
     if (rng() % 4 == 0)
       bytes.push_back('\n');  // a lone byte at the end
     QueueInRandomPieces(bytes, rng);

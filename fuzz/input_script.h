@@ -26,10 +26,9 @@
 #include <string_view>
 #include <vector>
 
-namespace fuzz {
+#include "console/line_input.h"
 
-// Longest redirected line that comes back whole.
-inline constexpr std::size_t kLineCap = std::size_t{1} << 20;
+namespace fuzz {
 
 // The redirected byte stream as the script gives it, and where reads fail
 // with another error (byte offsets into the stream).

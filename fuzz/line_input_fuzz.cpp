@@ -26,6 +26,7 @@
 #include "console/line_input.h"
 #include "fuzz/input_script.h"
 #include "platform/fake_platform.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ constexpr std::uint32_t kMaxReadBytes = 8192;
 // twice that, and the old room is held while it moves: 6 MiB, and some
 // slack. A line kept whole up to the 3 Mi code units of the longest stream
 // would take 12 MiB.
-constexpr std::size_t kMemoryBound = 7 * fuzz::kLineCap;
+constexpr std::size_t kMemoryBound = 7 * kLineCap;
 // Runs of short lines can hold hundreds of thousands of them; checking the
 // first thousand keeps every input quick.
 constexpr std::size_t kMaxCalls = 1000;
@@ -47,27 +48,6 @@ constexpr std::u16string_view kBefore = u"vorher";
   std::fprintf(stderr, "%s (call %zu)\n", what, call);
   std::abort();
 }
-
-// Counts the bytes held from the default memory resource and their peak.
-class CountingResource : public std::pmr::memory_resource {
- public:
-  std::size_t peak = 0;
-
- private:
-  std::size_t held_ = 0;
-  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-    held_ += bytes;
-    peak = std::max(peak, held_);
-    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
-  }
-  void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override {
-    held_ -= bytes;
-    std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
-  }
-  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
-    return this == &other;
-  }
-};
 
 bool Same(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() &&
@@ -92,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fake::Reset();
   fuzz::ExpectedLines expected(fuzz::LoadScript(data, size));
 
-  CountingResource counting;
+  test_support::TestMemory counting;
   std::pmr::memory_resource* const previous = std::pmr::set_default_resource(&counting);
   ConsoleOpen();
   std::size_t call = 0;
@@ -107,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ConsoleClose();
   std::pmr::set_default_resource(previous);
 
-  if (counting.peak > kMemoryBound)
+  if (counting.peak_bytes() > kMemoryBound)
     Fail("memory beyond the bound of the line cap", call);
   for (const std::uint32_t asked : fake::AskedOf("ReadBytes")) {
     if (asked == 0 || asked > kMaxReadBytes)

@@ -13,10 +13,12 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "calculator/run.h"
 #include "fuzz/input_script.h"
 #include "platform/fake_platform.h"
+#include "tests/test_support.h"
 #include "text/number_text.h"
 
 namespace {
@@ -24,20 +26,29 @@ namespace {
 // Stands for a read in the transcript; no UTF-8 text holds this byte.
 constexpr char kRead = '\xFF';
 
-constexpr std::string_view kOpening =
-    "\r\n"
-    " ******* Interpolation Vollstfarbenhelligkeit nach Valdrup *******\r\n"
-    "\r\n"
-    "               Berechnungsbereich 380 nm bis 700 nm\r\n"
-    "   Eingabe der Spektralwellenl\xC3\xA4nge: [nm] mit Dezimalpunkt:   \xFF"
-    "\r\n"
-    "   Helligkeit Vollstfarbe ";
-constexpr std::string_view kReportMiddle = "nm :  ";
-constexpr std::string_view kClosing =
-    "\r\n"
-    "\r\n"
-    "   Druecke eine Taste um das Programm zu beenden.\r\n"
-    "\xFF";
+using test_support::kReportMiddle;
+
+// The transcript up to the report's wavelength, and after its brightness.
+struct Frame {
+  std::string opening;
+  std::string closing;
+};
+
+Frame DialogueFrame() {
+  const std::vector<std::string> writes = test_support::DialogueWrites("", "");
+  Frame frame;
+  for (std::size_t i = 0; i < test_support::kReportWrite; ++i) {
+    frame.opening += writes[i];
+    if (i == test_support::kPromptWrite)
+      frame.opening += kRead;
+  }
+  frame.opening += test_support::kReportStart;
+  frame.closing = "\r\n";  // the report line's end
+  for (std::size_t i = test_support::kReportWrite + 1; i < writes.size(); ++i)
+    frame.closing += writes[i];
+  frame.closing += kRead;
+  return frame;
+}
 
 [[noreturn]] void Fail(const char* what, const std::string& transcript) {
   std::fprintf(stderr, "%s; transcript:\n%s\n", what, transcript.c_str());
@@ -138,14 +149,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (Run() != exit_code)
     Fail("wrong exit code", "");
 
+  static const Frame frame = DialogueFrame();
   const std::string transcript = Transcript(fake::state.console_write_ok);
   const std::string_view rest(transcript);
-  if (!rest.starts_with(kOpening))
+  if (!rest.starts_with(frame.opening))
     Fail("opening differs", transcript);
-  if (!rest.ends_with(kClosing))
+  if (!rest.ends_with(frame.closing))
     Fail("closing differs", transcript);
   const std::string_view report =
-      rest.substr(kOpening.size(), rest.size() - kOpening.size() - kClosing.size());
+      rest.substr(frame.opening.size(), rest.size() - frame.opening.size() - frame.closing.size());
   const std::size_t middle = report.find(kReportMiddle);
   if (middle == std::string_view::npos)
     Fail("no report line", transcript);

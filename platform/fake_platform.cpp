@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/cp1252.h"
 #include "platform/unicode.h"
+#include "tests/test_support.h"
 
 namespace fake {
 
@@ -35,14 +37,9 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
-// Western European single bytes: ASCII and Latin-1 letters map to
-// themselves, everything else becomes '?'.
 std::string ToAnsi(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) {
-    bool single = c < 0x80 || (c >= 0xA0 && c <= 0xFF);
-    out.push_back(single ? static_cast<char>(c) : '?');
-  }
+  std::string out(platform::EncodeCp1252(text, nullptr, 0), '\0');
+  platform::EncodeCp1252(text, out.data(), out.size());
   return out;
 }
 
@@ -53,7 +50,7 @@ void Reset() {
 }
 
 void QueueUtf16(std::u16string_view units) {
-  QueueBytes(Utf16Bytes(units));
+  QueueBytes(test_support::Utf16Bytes(units));
 }
 
 void QueueBytes(std::string bytes) {
@@ -100,15 +97,6 @@ std::string WrittenBytes() {
   std::string bytes;
   for (const Call& call : state.calls)
     bytes.append(call.bytes, 0, call.taken);
-  return bytes;
-}
-
-std::string Utf16Bytes(std::u16string_view units) {
-  std::string bytes;
-  for (char16_t unit : units) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
   return bytes;
 }
 

@@ -99,7 +99,4 @@ std::vector<std::uint32_t> AskedOf(std::string_view name);
 std::size_t CountOf(std::string_view name);
 std::string WrittenBytes();  // the bytes that went out, joined
 
-// UTF-16 code units as little-endian bytes.
-std::string Utf16Bytes(std::u16string_view units);
-
 }  // namespace fake

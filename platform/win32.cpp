@@ -161,18 +161,28 @@ void WaitForInput(Handle) {
 
 WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written) {
   written = 0;
-  DWORD taken = 0;
-  if (WriteFile(ToHandle(out), bytes, static_cast<DWORD>(std::min(size, kMaxPiece)), &taken,
-                nullptr) == 0) {
-    return ReaderHasGone(GetLastError()) ? WriteStatus::kReaderGone : WriteStatus::kLost;
-  }
   // A pipe in non-blocking mode whose buffer is full takes only part of the
-  // bytes, or none, and says so by success; anything else that takes
-  // nothing would only be asked again and again.
-  if (taken == 0 && size > 0 && !IsPipe(ToHandle(out)))
-    return WriteStatus::kLost;
-  written = taken;
-  return WriteStatus::kWritten;
+  // bytes, or none, and says so by success. Under Wine it takes a write
+  // whole or not at all, so a write larger than the room left, or than the
+  // whole buffer, never fits: a write that took nothing is offered again in
+  // halves until a piece fits or even one byte does not.
+  std::size_t piece = std::min(size, kMaxPiece);
+  for (;;) {
+    DWORD taken = 0;
+    if (WriteFile(ToHandle(out), bytes, static_cast<DWORD>(piece), &taken, nullptr) == 0)
+      return ReaderHasGone(GetLastError()) ? WriteStatus::kReaderGone : WriteStatus::kLost;
+    if (taken > 0 || piece == 0) {
+      written = taken;
+      return WriteStatus::kWritten;
+    }
+    // Anything but a pipe that takes nothing would only be asked again and
+    // again. (A write-only pipe handle may not be asked what pipe it is.)
+    if (GetFileType(ToHandle(out)) != FILE_TYPE_PIPE)
+      return WriteStatus::kLost;
+    if (piece == 1)
+      return WriteStatus::kWritten;  // full: wait, then write again
+    piece /= 2;
+  }
 }
 
 void WaitForOutput(Handle) {

@@ -29,43 +29,14 @@ import termios
 import time
 import unittest
 
+from test_support import (CLOSING, HEAD, LINE_CAP, TITLE, after_prompt, utf16,
+                          whole_output)
+
 COMMAND: list = []
 EMULATED = False
 # How long any one step may take before the case fails; an emulator's first
 # start (creating its prefix) takes several seconds.
 TIMEOUT = 10.0
-
-# ---------------------------------------------------------------------------
-# The dialogue as it arrives on redirected output.
-
-TITLE = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
-HEAD = ("\r\n"
-        " ******* Interpolation Vollstfarbenhelligkeit nach Valdrup *******\r\n"
-        "\r\n"
-        "               Berechnungsbereich 380 nm bis 700 nm\r\n"
-        "   Eingabe der Spektralwellenl\u00e4nge: [nm] mit Dezimalpunkt:   ").encode()
-CLOSING = "   Druecke eine Taste um das Programm zu beenden.\r\n".encode()
-
-
-def report_line(wavelength: str, brightness: str) -> bytes:
-    return f"   Helligkeit Vollstfarbe {wavelength}nm :  {brightness}\r\n".encode()
-
-
-def after_prompt(wavelength: str, brightness: str) -> bytes:
-    """Everything the program writes once the first line is read."""
-    return b"\r\n" + report_line(wavelength, brightness) + b"\r\n" + CLOSING
-
-
-def whole_output(wavelength: str, brightness: str) -> bytes:
-    return HEAD + after_prompt(wavelength, brightness)
-
-
-def utf16(text: str) -> bytes:
-    return text.encode("utf-16-le")
-
-
-# The program cuts a redirected line after this many code units.
-LINE_LIMIT = 1_048_576
 
 
 def child_env(term="xterm") -> dict:
@@ -440,14 +411,14 @@ class WaitingTest(E2ECase):
 
 
 class LongLinesTest(E2ECase):
-    """A redirected line longer than LINE_LIMIT code units is cut there; the
+    """A redirected line longer than LINE_CAP code units is cut there; the
     rest of it, up to its line end, is read and dropped."""
 
     def test_lines_around_the_limit(self):
         cases = [
-            ("exactly the limit", " " * (LINE_LIMIT - 3) + "550", "550.00", "84.120"),
-            ("one over: the last digit is cut", " " * (LINE_LIMIT - 2) + "550", "55.00", "0.000"),
-            ("number first, long tail", "550" + " " * (LINE_LIMIT + 50_000), "550.00", "84.120"),
+            ("exactly the limit", " " * (LINE_CAP - 3) + "550", "550.00", "84.120"),
+            ("one over: the last digit is cut", " " * (LINE_CAP - 2) + "550", "55.00", "0.000"),
+            ("number first, long tail", "550" + " " * (LINE_CAP + 50_000), "550.00", "84.120"),
         ]
         for name, line, wavelength, brightness in cases:
             with self.subTest(name):
@@ -456,7 +427,7 @@ class LongLinesTest(E2ECase):
 
     def test_rest_of_a_cut_line_is_not_the_next_line(self):
         session = self.start()
-        session.send(utf16("550" + " " * (LINE_LIMIT + 50_000) + "\r\n"))
+        session.send(utf16("550" + " " * (LINE_CAP + 50_000) + "\r\n"))
         self.assertWaits(session)
         session.send(utf16("\r\n"))
         session.wait_end()
@@ -624,7 +595,7 @@ class SurroundingsTest(E2ECase):
         self.assertLess(peak, 64 * 1024, "peak resident memory in KiB")
         if bytes_read is not None:
             # Well past the cut: the program keeps reading, and dropping.
-            self.assertGreater(bytes_read, 16 * 2 * LINE_LIMIT)
+            self.assertGreater(bytes_read, 16 * 2 * LINE_CAP)
 
 
 def fill_pipe(fd) -> bytes:

@@ -20,21 +20,17 @@ import sys
 import tempfile
 import time
 
+from test_support import LINE_CAP, report_text, utf16
+
 VALGRIND, PROGRAM = sys.argv[1], sys.argv[2]
 # memcheck makes the program some fifty times slower.
 TIMEOUT = 120.0
-# Without its line end: a terminal shows CR LF as CR CR LF.
-REPORT = "   Helligkeit Vollstfarbe {}nm :  {}"
 
 
 def memcheck_command(log_path):
     return [VALGRIND, "--quiet", "--error-exitcode=1", "--leak-check=full",
             "--errors-for-leak-kinds=definite,indirect", f"--log-file={log_path}",
             PROGRAM]
-
-
-def utf16(text):
-    return text.encode("utf-16-le")
 
 
 class Failure(Exception):
@@ -128,17 +124,17 @@ def terminal(name, first, last, report):
 def main():
     cases = [
         lambda: redirected("redirected to a pipe", utf16("550\r\n\r\n"),
-                           REPORT.format("550.00", "84.120")),
+                           report_text("550.00", "84.120")),
         lambda: redirected("redirected to a file", utf16("555.5\r\n"),
-                           REPORT.format("555.50", "87.285"), output="file"),
-        lambda: redirected("empty input", b"", REPORT.format("0.00", "0.000")),
-        lambda: redirected("8-bit text", b"12\r\n", REPORT.format("0.00", "0.000")),
-        lambda: redirected("line beyond the cap", utf16("5" * 1_100_000 + "\r\n550\r\n"),
-                           REPORT.format("+Infinity", "0.000")),
+                           report_text("555.50", "87.285"), output="file"),
+        lambda: redirected("empty input", b"", report_text("0.00", "0.000")),
+        lambda: redirected("8-bit text", b"12\r\n", report_text("0.00", "0.000")),
+        lambda: redirected("line beyond the cap", utf16("5" * (LINE_CAP + 50_000) + "\r\n550\r\n"),
+                           report_text("+Infinity", "0.000")),
         lambda: redirected("output pipe closed", utf16("550\r\n"), None, output="closed"),
-        lambda: terminal("terminal", b"750\r", b"\r", REPORT.format("750.00", "34.426")),
+        lambda: terminal("terminal", b"750\r", b"\r", report_text("750.00", "34.426")),
         lambda: terminal("terminal, end of input", b"\x04", b"\x04",
-                         REPORT.format("0.00", "0.000")),
+                         report_text("0.00", "0.000")),
     ]
     failures = 0
     for case in cases:
