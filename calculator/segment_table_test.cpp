@@ -70,12 +70,12 @@ TEST_F(SegmentTableTest, RowsTile380To780InAscendingOrder) {
   }
 }
 
-TEST_F(SegmentTableTest, PublishedRowsAreStoredBitExactly) {
-  struct PublishedRow {
+TEST_F(SegmentTableTest, PinnedRowsAreStoredBitExactly) {
+  struct PinnedRow {
     int row;
     double values[6];
   };
-  static constexpr PublishedRow kPublished[] = {
+  static constexpr PinnedRow kPinned[] = {
       {1,
        {380, 385, -1468.5737123003337, 11.604158442938205, -0.030544284930915995,
         2.6793232396e-05}},
@@ -100,10 +100,10 @@ TEST_F(SegmentTableTest, PublishedRowsAreStoredBitExactly) {
        {700, 780, 272.6832252812561, -0.9809594604895141, 0.0013445918406760002,
         -6.136198390000001e-07}},
   };
-  for (const PublishedRow& published : kPublished) {
+  for (const PinnedRow& pinned : kPinned) {
     for (int column = 0; column < 6; ++column) {
-      SCOPED_TRACE(testing::Message() << "row " << published.row << ", column " << column);
-      EXPECT_EQ(Bits((table_->*kColumns[column])[published.row]), Bits(published.values[column]));
+      SCOPED_TRACE(testing::Message() << "row " << pinned.row << ", column " << column);
+      EXPECT_EQ(Bits((table_->*kColumns[column])[pinned.row]), Bits(pinned.values[column]));
     }
   }
 }

@@ -9,13 +9,14 @@ absolute wavelength: c0 + c1*x + c2*x^2 + c3*x^3.
   rows  1-31  knots 380..493, natural (second derivative 0 at both ends)
   rows 32-53  knots 493..570, natural
   rows 54-87  knots 570..700 and 780, second derivative 0 at 570 and, at 780,
-              the second derivative of the published row 87
+              the second derivative of the pinned row 87
 
 Near 493 and 570 nm the power-form coefficients reach ~1e8 and cancel to a
 brightness of ~60, so everything is solved and expanded in exact rational
 arithmetic and only the final coefficients are rounded to doubles. Nine rows
-were published with full digits; those are stored exactly as printed, and the
-computed rows must agree with them, which checks the whole construction.
+are pinned: the table must hold them exactly as given below, digit for digit,
+and the computed rows must agree with them, which checks the whole
+construction.
 
 Usage:
   generate_segments.py OUTPUT        write the constant block to OUTPUT
@@ -51,8 +52,9 @@ KNOT_GROUPS = [
     ([780], "34.39"),
 ]
 
-# Rows published with full digits: row -> (lower, upper, c0, c1, c2, c3).
-PUBLISHED_ROWS = {
+# Pinned rows, which the table holds exactly as given here:
+# row -> (lower, upper, c0, c1, c2, c3).
+PINNED_ROWS = {
     1: ("380", "385", "-1468.5737123003337", "11.604158442938205",
         "-0.030544284930915995", "2.6793232396e-05"),
     17: ("460", "463", "785671.3003129521", "-5111.0817886918985",
@@ -74,7 +76,7 @@ PUBLISHED_ROWS = {
 }
 
 ROW_COUNT = 87
-MAX_RELATIVE_DIFFERENCE = 1e-8  # exact rows against the published rows
+MAX_RELATIVE_DIFFERENCE = 1e-8  # exact rows against the pinned rows
 MAX_KNOT_ERROR = 3e-7  # stored rows, evaluated in doubles, against the knots
 
 
@@ -161,10 +163,10 @@ def exact_rows():
     wavelengths = [x for x, _ in points]
     first_join = wavelengths.index(493)
     second_join = wavelengths.index(570)
-    # The third spline ends with the curvature the published row 87 has at 780,
+    # The third spline ends with the curvature the pinned row 87 has at 780,
     # taken from that row's stored doubles.
-    c2 = Fraction(float(PUBLISHED_ROWS[87][4]))
-    c3 = Fraction(float(PUBLISHED_ROWS[87][5]))
+    c2 = Fraction(float(PINNED_ROWS[87][4]))
+    c3 = Fraction(float(PINNED_ROWS[87][5]))
     curvature_at_780 = 2 * c2 + 6 * c3 * 780
     zero = Fraction(0)
     return (spline_rows(points[: first_join + 1], zero, zero)
@@ -174,25 +176,25 @@ def exact_rows():
 
 def stored_rows(exact):
     """The rows as doubles: each coefficient rounded to nearest, then the
-    published rows exactly as printed."""
+    pinned rows exactly as given."""
     rows = [[float(lower), float(upper)] + [float(c) for c in coefficients]
             for lower, upper, coefficients in exact]
-    for index, printed in PUBLISHED_ROWS.items():
-        rows[index - 1] = [float(text) for text in printed]
+    for index, pinned_row in PINNED_ROWS.items():
+        rows[index - 1] = [float(text) for text in pinned_row]
     return rows
 
 
 def largest_relative_difference(exact):
     """Largest relative difference, over all coefficients, between the exact
-    rows and the published rows of the same index, and the row it is in."""
+    rows and the pinned rows of the same index, and the row it is in."""
     worst, worst_row = 0.0, 0
-    for index, printed in PUBLISHED_ROWS.items():
+    for index, pinned_row in PINNED_ROWS.items():
         lower, upper, coefficients = exact[index - 1]
-        if (lower, upper) != (Fraction(printed[0]), Fraction(printed[1])):
-            fail(f"row {index} spans {lower}-{upper}, published {printed[0]}-{printed[1]}")
-        for computed, text in zip(coefficients, printed[2:]):
-            published = Fraction(text)
-            difference = float(abs(computed - published) / abs(published))
+        if (lower, upper) != (Fraction(pinned_row[0]), Fraction(pinned_row[1])):
+            fail(f"row {index} spans {lower}-{upper}, pinned {pinned_row[0]}-{pinned_row[1]}")
+        for computed, text in zip(coefficients, pinned_row[2:]):
+            pinned = Fraction(text)
+            difference = float(abs(computed - pinned) / abs(pinned))
             if difference > worst:
                 worst, worst_row = difference, index
     return worst, worst_row
@@ -250,10 +252,10 @@ def generate():
     check_structure(rows)
     relative, relative_row = largest_relative_difference(exact)
     knot_error, knot_row = largest_knot_error(rows)
-    print(f"largest relative difference to the published rows: {relative:.3g} (row {relative_row})")
+    print(f"largest relative difference to the pinned rows: {relative:.3g} (row {relative_row})")
     print(f"largest knot error of the stored rows: {knot_error:.3g} (row {knot_row})")
     if not relative <= MAX_RELATIVE_DIFFERENCE:
-        fail(f"computed rows differ from the published rows by {relative:.3g} "
+        fail(f"computed rows differ from the pinned rows by {relative:.3g} "
              f"(limit {MAX_RELATIVE_DIFFERENCE:g})")
     if not knot_error <= MAX_KNOT_ERROR:
         fail(f"stored rows miss a knot value by {knot_error:.3g} (limit {MAX_KNOT_ERROR:g})")
