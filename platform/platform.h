@@ -18,7 +18,8 @@ Handle StandardOutput();
 
 // What became of a write.
 enum class WriteStatus {
-  kWritten,     // every byte went out
+  kWritten,     // no error: the bytes went out (of a byte write, as many as
+                // it says it took)
   kReaderGone,  // the reading end of a pipe was closed: nobody wants the rest
   kLost,        // anything else (disk full, I/O error, a closed or read-only
                 // handle): output that should have arrived did not
@@ -108,8 +109,8 @@ std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std
 using ControlHandler = std::uint32_t (*)(std::uint32_t event);
 
 // Adds `handler` in front of the default handling of control events. On
-// POSIX this also makes a write to a closed pipe fail instead of ending
-// the process.
+// POSIX this also makes a write to a closed pipe, or one past the file-size
+// limit, fail instead of ending the process.
 void RegisterControlHandler(ControlHandler handler);
 
 // The one lock of the process, guarding input read ahead of the current line.
