@@ -1,11 +1,19 @@
-# Installation and packages (CPack): the program and the README. On Linux,
-# `cmake --workflow --preset deb` writes a Debian package,
-# build/helligkeit_<version>_amd64.deb; for Windows, `--preset zip` writes
-# build-win64/helligkeit-<version>-win64.zip. Both hold the program stripped.
+# Installation and packages (CPack). On Linux, `cmake --workflow --preset deb`
+# writes a Debian package, build/helligkeit_<version>_amd64.deb; for Windows,
+# `--preset zip` writes build-win64/helligkeit-<version>-win64.zip. Both hold
+# the program stripped.
 include(GNUInstallDirs)
 # Installing (and so packaging) needs only what is installed to be built,
 # not the tests: the deb and zip build presets build just that.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
+# Who answers for the Debian package. Whoever builds a package to hand on
+# sets it; the default is a placeholder on a domain that can never deliver
+# mail, and it takes nothing from the machine or the repository it is built
+# from.
+set(HELLIGKEIT_MAINTAINER "helligkeit maintainers <maintainers@helligkeit.invalid>"
+    CACHE STRING "Maintainer of the Debian package: Name <address>")
+
 if(WIN32)
   # Stripping rewrites the PE header, and strip stamps it with the current
   # time unless SOURCE_DATE_EPOCH says otherwise: for the program's install
@@ -17,22 +25,59 @@ if(WIN32)
       set(helligkeit_unset_epoch TRUE)
     endif()
   ]])
-  # A zip to unpack anywhere: the program and the README side by side.
+  # A zip to unpack anywhere: the program, the README and the licence side
+  # by side.
   install(TARGETS helligkeit RUNTIME DESTINATION .)
   install(CODE [[
     if(helligkeit_unset_epoch)
       unset(ENV{SOURCE_DATE_EPOCH})
     endif()
   ]])
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
-  install(TARGETS helligkeit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The dynamically linked program (calculator/CMakeLists.txt), as Debian
+  # links programs. Its .comment section (the compiler's version, once per
+  # object) is dropped after stripping, as Debian's own packages drop it.
+  install(TARGETS helligkeit_dynamic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(CODE "
+    execute_process(
+      COMMAND [==[${CMAKE_OBJCOPY}]==] --remove-section=.comment
+              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/helligkeit\"
+      COMMAND_ERROR_IS_FATAL ANY)
+  ")
+
+  # What Debian asks of every package beside the program: the licence as a
+  # machine-readable copyright file, the changelog and a manual page, the
+  # last two compressed with gzip -9n (no name, no time stamp), so that
+  # they stay the same from build to build. The changelog's newest entry is
+  # signed by the package's maintainer.
+  set(debian_dir ${PROJECT_BINARY_DIR}/debian)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${debian_dir}/changelog @ONLY)
+  find_program(GZIP gzip REQUIRED)
+  add_custom_command(
+    OUTPUT ${debian_dir}/changelog.gz
+    COMMAND ${GZIP} -9nkf ${debian_dir}/changelog
+    DEPENDS ${debian_dir}/changelog
+    VERBATIM)
+  add_custom_command(
+    OUTPUT ${debian_dir}/helligkeit.1.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/helligkeit.1 ${debian_dir}/
+    COMMAND ${GZIP} -9nf ${debian_dir}/helligkeit.1
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/helligkeit.1
+    VERBATIM)
+  add_custom_target(package_docs ALL
+                    DEPENDS ${debian_dir}/changelog.gz ${debian_dir}/helligkeit.1.gz)
+
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md
+                ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
+                ${debian_dir}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${debian_dir}/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 set(CPACK_PACKAGE_NAME helligkeit)
-set(CPACK_PACKAGE_VENDOR "helligkeit maintainers")
-set(CPACK_PACKAGE_CONTACT "helligkeit maintainers <maintainers@users.noreply.c-seed-17d6a99f.example>")
+set(CPACK_PACKAGE_VENDOR "the helligkeit authors")
+set(CPACK_PACKAGE_CONTACT "${HELLIGKEIT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "brightness of a full colour at a spectral wavelength")
 # The long description, in lines as the Debian control file shows them.
@@ -45,19 +90,17 @@ set(CPACK_STRIP_FILES TRUE)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
-  # helligkeit.exe and README.md at the top of the zip, with no folder
-  # around them: Windows' "Extract all" makes that folder already.
+  # helligkeit.exe, README.md and LICENSE at the top of the zip, with no
+  # folder around them: Windows' "Extract all" makes that folder already.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  if(HELLIGKEIT_STATIC)
-    # The program is linked statically: it depends on no other package.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
-  else()
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  endif()
+  # Depends is read off the program by dpkg-shlibdeps (package dpkg-dev,
+  # which needs `file` too): the libraries it links and the versions of
+  # them that it needs.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 include(CPack)

@@ -8,21 +8,30 @@ Builds build-win64/helligkeit-VERSION-win64.zip and
 build/helligkeit_VERSION_amd64.deb with the `zip` and `deb` workflow
 presets, then checks:
 
-- the zip holds helligkeit.exe and README.md, nothing else; the exe is at
-  most 512 KiB, stripped, has no PE time stamp, and carries the version
-  resource; it gives the exact dialogue under Wine (end-to-end cases);
-- the package is `helligkeit` VERSION for amd64, depends on nothing, holds
-  the stripped program at /usr/bin/helligkeit and the README under
-  /usr/share/doc/helligkeit/, and its program gives the same dialogue;
+- the zip holds helligkeit.exe, README.md and LICENSE, nothing else; the exe
+  is at most 512 KiB, stripped, has no PE time stamp, and carries a version
+  resource that is German (0x0407, code page 1200) in the resource directory,
+  the string table and the translation, with a LegalCopyright; it gives the
+  exact dialogue under Wine (end-to-end cases);
+- the package is `helligkeit` VERSION for amd64 and depends on what
+  dpkg-shlibdeps read off its program (libc6 and libstdc++6 at least); it
+  holds the stripped, dynamically linked program at /usr/bin/helligkeit, the
+  README, the copyright file (with the text of LICENSE) and the changelog
+  (newest entry: VERSION) under /usr/share/doc/helligkeit/, and the manual
+  page; the compressed files carry no name or time stamp; its program gives
+  the same dialogue; lintian -I --pedantic reports no error and no warning;
+- `mandoc -Tlint -W warning` has nothing to say about the manual page;
 - `cmake --install --strip` into a prefix installs the same files.
 
 With --install-deb (CI: as root, on a machine where helligkeit is not
 installed) the package is installed with apt, the installed program is run,
-and the package is removed again; otherwise the program is run from the
+`man helligkeit` shows the manual page, and the package is removed again; otherwise the program is run from the
 unpacked package.
 """
 
 import argparse
+import gzip
+import os
 import shutil
 import struct
 import subprocess
@@ -34,6 +43,11 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 MAX_EXE_BYTES = 512 * 1024
 FILE_DESCRIPTION = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
+LEGAL_COPYRIGHT = "\u00a9 2026 the helligkeit authors, MIT-Lizenz"
+# German (Germany), and UTF-16 for the strings.
+GERMAN = 0x0407
+UNICODE_CODE_PAGE = 1200
+MAN_PAGE = ROOT / "docs" / "helligkeit.1"
 # The end-to-end cases run against each packaged program: every input of
 # the dialogue table, compared byte for byte.
 E2E_CASE = "DialogueTest.test_wavelengths"
@@ -92,8 +106,9 @@ class PeFile:
         fail(f"RVA {rva:#x} is in no section")
 
     def version_resource(self):
-        """The RT_VERSION resource's bytes, and the time stamps of every
-        resource directory on the way."""
+        """The RT_VERSION resource's bytes, its language in the resource
+        directory, and the time stamps of every resource directory on the
+        way."""
         base = self.offset(self.resource_rva)
         stamps = []
 
@@ -109,10 +124,10 @@ class PeFile:
         node = found[0]
         for _ in range(2):  # the resource's name, then its language: the first of each
             check(node & 0x80000000, "malformed resource directory")
-            node = entries(node & 0x7FFFFFFF)[0][1]
+            language, node = entries(node & 0x7FFFFFFF)[0]
         rva, size = struct.unpack_from("<II", self.data, base + node)
         start = self.offset(rva)
-        return self.data[start:start + size], stamps
+        return self.data[start:start + size], language, stamps
 
 
 def parse_version_node(data, at):
@@ -140,7 +155,8 @@ def parse_version_node(data, at):
 
 
 def version_info(resource):
-    """The fixed file and product versions, and the strings of every table."""
+    """The fixed file and product versions, the strings of every table, the
+    tables' names and the translations."""
     (key, fixed, children), _ = parse_version_node(resource, 0)
     check(key == "VS_VERSION_INFO", "the version resource has no VS_VERSION_INFO")
     signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed)
@@ -149,12 +165,18 @@ def version_info(resource):
     def quad(ms, ls):
         return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
 
-    strings = {}
+    strings, table_names, translations = {}, [], []
     for block, _, tables in children:
         if block == "StringFileInfo":
-            for _, _, entries in tables:
+            for name, _, entries in tables:
+                table_names.append(name)
                 strings.update({name: value for name, value, _ in entries})
-    return quad(file_ms, file_ls), quad(product_ms, product_ls), strings
+        elif block == "VarFileInfo":
+            for name, value, _ in tables:
+                if name == "Translation":
+                    translations += struct.iter_unpack("<HH", value)
+    return (quad(file_ms, file_ls), quad(product_ms, product_ls), strings, table_names,
+            translations)
 
 
 def check_exe(exe, version):
@@ -166,15 +188,24 @@ def check_exe(exe, version):
     check(not any(name.startswith((".debug", "/")) for name in names) and pe.symbols == 0,
           f"{exe.name} is not stripped: sections {names}, {pe.symbols} symbols")
     check(pe.timestamp == 0, f"{exe.name} has a time stamp: {pe.timestamp}")
-    resource, stamps = pe.version_resource()
+    resource, language, stamps = pe.version_resource()
     check(not any(stamps), f"{exe.name}: resource directories with time stamps {stamps}")
-    file_version, product_version, strings = version_info(resource)
+    file_version, product_version, strings, table_names, translations = version_info(resource)
     print(f"{exe.name}: version {file_version}, {strings}")
+    # One language throughout: the resource directory, the string table's
+    # name (language and code page in hex) and the translation.
+    german = f"{GERMAN:04X}{UNICODE_CODE_PAGE:04X}"
+    check(language == GERMAN and table_names == [german]
+          and translations == [(GERMAN, UNICODE_CODE_PAGE)],
+          f"{exe.name}: the version resource's language is {language:#06x} in the resource "
+          f"directory, string tables {table_names}, translations {translations}; "
+          f"not {GERMAN:#06x} with code page {UNICODE_CODE_PAGE} throughout")
     four_parts = f"{version}.0"
     check(file_version == four_parts and product_version == four_parts,
           f"fixed versions {file_version}, {product_version}, not {four_parts}")
     expected = {"FileDescription": FILE_DESCRIPTION, "ProductName": "helligkeit",
-                "FileVersion": version, "ProductVersion": version}
+                "FileVersion": version, "ProductVersion": version,
+                "LegalCopyright": LEGAL_COPYRIGHT}
     for name, value in expected.items():
         check(strings.get(name) == value, f"version string {name} is {strings.get(name)!r}, "
                                           f"not {value!r}")
@@ -184,10 +215,11 @@ def check_zip(version, work):
     archive = ROOT / "build-win64" / f"helligkeit-{version}-win64.zip"
     with zipfile.ZipFile(archive) as zipped:
         names = sorted(zipped.namelist())
-        check(names == ["README.md", "helligkeit.exe"], f"{archive.name} holds {names}")
+        check(names == ["LICENSE", "README.md", "helligkeit.exe"], f"{archive.name} holds {names}")
         zipped.extractall(work / "zip")
-    check((work / "zip" / "README.md").read_bytes() == (ROOT / "README.md").read_bytes(),
-          "the zip's README.md is not the repository's")
+    for name in ("README.md", "LICENSE"):
+        check((work / "zip" / name).read_bytes() == (ROOT / name).read_bytes(),
+              f"the zip's {name} is not the repository's")
     exe = work / "zip" / "helligkeit.exe"
     check_exe(exe, version)
     run(sys.executable, ROOT / "tests" / "e2e_test.py", ROOT / "cmake" / "wine-run",
@@ -199,35 +231,126 @@ def check_zip(version, work):
 # The Debian package
 
 
-def check_stripped_elf(program):
-    sections = subprocess.run(["readelf", "-S", "-W", str(program)], check=True,
-                              capture_output=True, text=True).stdout
+DOC = "usr/share/doc/helligkeit"
+MAN = "usr/share/man/man1/helligkeit.1.gz"
+DEB_FILES = ["usr/bin/helligkeit", f"{DOC}/README.md", f"{DOC}/changelog.gz",
+             f"{DOC}/copyright", MAN]
+# Libraries the program links, by the packages that hold them.
+SHARED_LIBRARIES = {"libc6", "libstdc++6"}
+
+
+def output(*command):
+    return subprocess.run([str(word) for word in command], check=True, capture_output=True,
+                          text=True).stdout
+
+
+def check_program_elf(program):
+    """Stripped, without the compiler's .comment, and dynamically linked."""
+    sections = output("readelf", "-S", "-W", program)
     check(".debug_" not in sections and ".symtab" not in sections,
           f"{program} is not stripped")
+    check(".comment" not in sections, f"{program} has a .comment section")
+    check("Requesting program interpreter" in output("readelf", "-l", "-W", program),
+          f"{program} is not linked dynamically")
+
+
+def check_depends(depends):
+    """Depends as dpkg-shlibdeps writes it: each library's package with the
+    least version that the program needs."""
+    entries = [entry.strip() for entry in depends.split(",") if entry.strip()]
+    names = {entry.split()[0] for entry in entries}
+    check(SHARED_LIBRARIES <= names and all("(>= " in entry for entry in entries),
+          f"Depends is {depends!r}: not computed from the program's libraries "
+          f"{sorted(SHARED_LIBRARIES)}")
+
+
+def license_terms():
+    """The lines of LICENSE from the permission notice on."""
+    lines = (ROOT / "LICENSE").read_text().splitlines()
+    return lines[next(i for i, line in enumerate(lines) if line.startswith("Permission")):]
+
+
+def check_copyright(text):
+    """copyright-format 1.0, and the licence paragraph holds LICENSE's terms
+    (a field's continuation lines: one space in front, " ." for an empty
+    line)."""
+    check(text.startswith("Format: https://www.debian.org/doc/packaging-manuals/"
+                          "copyright-format/1.0/\n"), "the copyright file is not copyright-format 1.0")
+    paragraph = text.rstrip("\n").split("\n\n")[-1].splitlines()
+    terms = ["" if line == " ." else line[1:] for line in paragraph[1:]]
+    check(paragraph[0] == "License: Expat" and terms == license_terms(),
+          "the copyright file's licence is not the text of LICENSE")
+
+
+def check_gzip(path):
+    """Compressed with gzip -9n: no file name or time stamp in the header,
+    the best compression. Returns the text."""
+    data = path.read_bytes()
+    name_flag, mtime, best = data[3] & 0x08, struct.unpack_from("<I", data, 4)[0], data[8] == 2
+    check(not name_flag and mtime == 0 and best,
+          f"{path.name} was not compressed with gzip -9n: name flag {name_flag}, "
+          f"time {mtime}, best compression {best}")
+    return gzip.decompress(data).decode()
+
+
+def check_lintian(package):
+    """Debian's checker, with every tag: no error and no warning."""
+    result = subprocess.run(["lintian", "-I", "--pedantic", str(package)], capture_output=True,
+                            text=True)
+    print(result.stdout, end="", flush=True)
+    tags = result.stdout.splitlines()
+    check(result.returncode == 0 or tags, f"lintian failed:\n{result.stderr}")
+    found = [line for line in tags if line.startswith(("E:", "W:"))]
+    check(not found, f"lintian reports errors or warnings on {package.name}")
+
+
+def check_man_page():
+    result = subprocess.run(["mandoc", "-Tlint", "-W", "warning", str(MAN_PAGE)],
+                            capture_output=True, text=True)
+    check(not result.stdout and not result.stderr,
+          f"mandoc finds fault with {MAN_PAGE.name}:\n{result.stdout}{result.stderr}")
+
+
+def check_installed_man_page():
+    """`man helligkeit` finds the installed page and shows it."""
+    if shutil.which("man") is None:
+        check(Path("/" + MAN).is_file(), f"/{MAN} is not installed")
+        return
+    shown = subprocess.run(["man", "helligkeit"], capture_output=True, text=True,
+                           env={**os.environ, "MANPAGER": "cat", "MANWIDTH": "80"})
+    check(shown.returncode == 0 and "helligkeit - brightness of a full colour" in shown.stdout,
+          f"man helligkeit shows no page:\n{shown.stderr}")
 
 
 def check_deb(version, work, install):
     package = ROOT / "build" / f"helligkeit_{version}_amd64.deb"
 
     def field(name):
-        return subprocess.run(["dpkg-deb", "-f", str(package), name], check=True,
-                              capture_output=True, text=True).stdout.strip()
+        return output("dpkg-deb", "-f", package, name).strip()
 
     for name, value in {"Package": "helligkeit", "Version": version,
-                        "Architecture": "amd64", "Depends": "", "Pre-Depends": ""}.items():
+                        "Architecture": "amd64", "Pre-Depends": ""}.items():
         check(field(name) == value, f"{package.name}: {name} is {field(name)!r}, not {value!r}")
-    listing = subprocess.run(["dpkg-deb", "-c", str(package)], check=True, capture_output=True,
-                             text=True).stdout.splitlines()
-    files = sorted(line.split()[-1] for line in listing if not line.startswith("d"))
-    check(files == ["./usr/bin/helligkeit", "./usr/share/doc/helligkeit/README.md"],
-          f"{package.name} holds {files}")
+    check_depends(field("Depends"))
+    listing = output("dpkg-deb", "-c", package).splitlines()
+    files = sorted(line.split()[-1].removeprefix("./") for line in listing
+                   if not line.startswith("d"))
+    check(files == sorted(DEB_FILES), f"{package.name} holds {files}")
     check(any(line.startswith("-rwxr-xr-x") and line.endswith("./usr/bin/helligkeit")
               for line in listing), "the program is not executable for all")
-    run("dpkg-deb", "-x", package, work / "deb")
-    program = work / "deb" / "usr" / "bin" / "helligkeit"
-    check_stripped_elf(program)
-    check((work / "deb" / "usr/share/doc/helligkeit/README.md").read_bytes() ==
-          (ROOT / "README.md").read_bytes(), "the package's README.md is not the repository's")
+    unpacked = work / "deb"
+    run("dpkg-deb", "-x", package, unpacked)
+    program = unpacked / "usr" / "bin" / "helligkeit"
+    check_program_elf(program)
+    check((unpacked / DOC / "README.md").read_bytes() == (ROOT / "README.md").read_bytes(),
+          "the package's README.md is not the repository's")
+    check_copyright((unpacked / DOC / "copyright").read_text())
+    newest = check_gzip(unpacked / DOC / "changelog.gz").splitlines()[0]
+    check(newest.startswith(f"helligkeit ({version}) "),
+          f"the changelog's newest entry is {newest!r}, not one for {version}")
+    check(check_gzip(unpacked / MAN) == MAN_PAGE.read_text(),
+          "the package's manual page is not docs/helligkeit.1")
+    check_lintian(package)
 
     if install:
         installed = subprocess.run(["dpkg-query", "-W", "helligkeit"], capture_output=True)
@@ -236,11 +359,12 @@ def check_deb(version, work, install):
         try:
             run(sys.executable, ROOT / "tests" / "e2e_test.py", "/usr/bin/helligkeit", "--",
                 E2E_CASE)
+            check_installed_man_page()
         finally:
             run("apt-get", "remove", "-y", "-qq", "helligkeit", stdout=subprocess.DEVNULL)
     else:
         run(sys.executable, ROOT / "tests" / "e2e_test.py", program, "--", E2E_CASE)
-    return program
+    return unpacked
 
 
 def check_install(build_dir, prefix, expected):
@@ -262,15 +386,17 @@ def main(argv=None):
     version = project_version(ROOT / "build")
     check(project_version(ROOT / "build-win64") == version, "the two builds differ in version")
 
+    check_man_page()
     work = Path(tempfile.mkdtemp(prefix="helligkeit-packages."))
     try:
         exe = check_zip(version, work)
-        program = check_deb(version, work, args.install_deb)
+        unpacked = check_deb(version, work, args.install_deb)
         check_install(ROOT / "build-win64", work / "win64",
-                      {"helligkeit.exe": exe, "README.md": ROOT / "README.md"})
+                      {name: ROOT / name for name in ("README.md", "LICENSE")}
+                      | {"helligkeit.exe": exe})
+        # The package's files, under the prefix rather than under usr/.
         check_install(ROOT / "build", work / "usr",
-                      {"bin/helligkeit": program,
-                       "share/doc/helligkeit/README.md": ROOT / "README.md"})
+                      {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES})
     finally:
         shutil.rmtree(work)
     print(f"packages of version {version}: all checks passed")
