@@ -34,6 +34,9 @@ constexpr std::size_t kLowWater = 512;
 // A redirected line longer than this comes back cut to this length; the rest
 // of it is read and dropped, so no input makes the buffer grow without end.
 constexpr std::size_t kMaxLine = std::size_t{1} << 20;
+// Past the cut a read lands on the first 64-byte boundary at or after it (see
+// ReadSpot): at most this many code units further on.
+constexpr std::size_t kAlignSlack = 64 / sizeof(char16_t) - 1;
 
 // Redirected input read past the last line returned. It lies within the data
 // of a single read (at most kBlock code units), so it fits here.
@@ -63,7 +66,6 @@ struct WorkingBuffer {
   // The longest line kept; the rest of a longer line is read and dropped.
   std::size_t cut = kMaxLine;
 
-  std::size_t free() const { return capacity - length; }
   bool InSpare() const { return units == spare.data(); }
 
   // Makes room for `wanted` code units in all. When memory for that cannot
@@ -99,10 +101,11 @@ struct WorkingBuffer {
   // growing the string by doubling would copy it and touch fresh pages at
   // every step. Without memory for that much it grows step by step.
   void ReserveUpToTheCut(std::size_t wanted) {
-    if (wanted <= 16 * kBlock || text.capacity() >= start + kMaxLine + kBlock)
+    const std::size_t most = start + kMaxLine + kAlignSlack + kBlock;
+    if (wanted <= 16 * kBlock || text.capacity() >= most)
       return;
     try {
-      text.reserve(start + kMaxLine + kBlock);
+      text.reserve(most);
     } catch (const std::bad_alloc&) {
     }
   }
@@ -202,17 +205,33 @@ void SkipByteOrderMark(WorkingBuffer& line) {
   DropLeading(line, kByteOrderMark);
 }
 
-// Reads into the free room right after the code units read so far. A byte
-// held from the last read goes first, so a code unit split between two reads
-// is joined whole.
-platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
-  auto* bytes = reinterpret_cast<unsigned char*>(line.units + line.length);
+// Where the next read lands. Up to the cut: right after the code units read
+// so far. Past it, what is read is only searched for the line end and
+// dropped, so it may land anywhere, and it lands on the first 64-byte
+// boundary at or after the cut. The kernel copies a read into user memory
+// several times slower when the destination starts 1 to 31 bytes past where
+// the source starts in its page; a file read in whole blocks is read from
+// page starts, and `units + cut` often lies 16 bytes past one (a large
+// string's storage does). The code units skipped over are never searched.
+std::size_t ReadSpot(const WorkingBuffer& line) {
+  if (line.length < line.cut)
+    return line.length;
+  constexpr std::uintptr_t kAlign = (kAlignSlack + 1) * sizeof(char16_t);
+  auto address = reinterpret_cast<std::uintptr_t>(line.units + line.cut);
+  return line.cut + (kAlign - address % kAlign) % kAlign / sizeof(char16_t);
+}
+
+// Reads into the free room from `at` on (see ReadSpot). A byte held from the
+// last read goes first, so a code unit split between two reads is joined
+// whole.
+platform::ReadStatus ReadMore(WorkingBuffer& line, std::size_t at, platform::Handle in) {
+  auto* bytes = reinterpret_cast<unsigned char*>(line.units + at);
   std::size_t held = 0;
   if (odd_byte) {
     bytes[0] = *odd_byte;
     held = 1;
   }
-  auto asked = static_cast<std::uint32_t>(line.free() * 2 - held);
+  auto asked = static_cast<std::uint32_t>((line.capacity - at) * 2 - held);
   std::uint32_t count = 0;
   platform::ReadStatus status = platform::ReadBytes(in, bytes + held, asked, count);
   if (status != platform::ReadStatus::kOk)
@@ -220,7 +239,7 @@ platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
   if (count == 0)
     return platform::ReadStatus::kEndOfFile;
   std::size_t total = held + std::min(count, asked);
-  line.length += total / 2;
+  line.length = at + total / 2;
   odd_byte.reset();
   if (total % 2 != 0)
     odd_byte = bytes[total - 1];
@@ -241,10 +260,12 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
       return;
     }
     line.length = std::min(line.length, line.cut);
-    if (line.free() < kLowWater)
-      line.Reserve(line.length + kBlock);
-    scan = line.length;
-    switch (ReadMore(line, in)) {
+    scan = ReadSpot(line);
+    if (line.capacity < scan + kLowWater) {
+      line.Reserve(scan + kBlock);
+      scan = ReadSpot(line);  // the room may have moved, or the cut come closer
+    }
+    switch (ReadMore(line, scan, in)) {
       case platform::ReadStatus::kOk:
         break;
       case platform::ReadStatus::kEndOfFile:
