@@ -11,6 +11,9 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "console/console.h"
 #include "platform/platform.h"
@@ -31,6 +34,10 @@ constexpr char16_t kByteOrderMark = 0xFEFF;
 constexpr std::size_t kBlock = 4096;
 // A redirected read first grows the room when fewer code units are free.
 constexpr std::size_t kLowWater = 512;
+// Past the cut a read lands on the first multiple of kReadAlign bytes at or
+// after it (see ReadSpot), so at most kAlignSlack code units further on.
+constexpr std::size_t kReadAlign = 64;
+constexpr std::size_t kAlignSlack = kReadAlign / sizeof(char16_t) - 1;
 
 // Redirected input read past the last line returned. It lies within the data
 // of a single read (at most kBlock code units), so it fits here.
@@ -60,7 +67,6 @@ struct WorkingBuffer {
   // The longest line kept; the rest of a longer line is read and dropped.
   std::size_t cut = kLineCap;
 
-  std::size_t free() const { return capacity - length; }
   bool InSpare() const { return units == spare.data(); }
 
   // Makes room for `wanted` code units in all. When memory for that cannot
@@ -96,10 +102,11 @@ struct WorkingBuffer {
   // growing the string by doubling would copy it and touch fresh pages at
   // every step. Without memory for that much it grows step by step.
   void ReserveUpToTheCut(std::size_t wanted) {
-    if (wanted <= 16 * kBlock || text.capacity() >= start + kLineCap + kBlock)
+    const std::size_t most = start + kLineCap + kAlignSlack + kBlock;
+    if (wanted <= 16 * kBlock || text.capacity() >= most)
       return;
     try {
-      text.reserve(start + kLineCap + kBlock);
+      text.reserve(most);
     } catch (const std::bad_alloc&) {
     }
   }
@@ -149,11 +156,28 @@ constexpr std::size_t kScanWidth = 64;
 
 // Whether the kScanWidth code units at `units` hold a CR or a LF. A fixed
 // count and no early exit let the compiler test them with vector compares.
+// Every x86-64 processor has SSE2; there eight code units are compared at a
+// time, the results joined pairwise and tested once, which takes about half
+// the time of what the compiler makes of the plain loop.
 bool HoldsLineEnd(const char16_t* units) {
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi16(static_cast<short>(kCr));
+  const __m128i lf = _mm_set1_epi16(static_cast<short>(kLf));
+  auto test = [&](std::size_t i) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+    return _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf));
+  };
+  __m128i hit = _mm_setzero_si128();
+  for (std::size_t i = 0; i < kScanWidth; i += 32)
+    hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(test(i), test(i + 8)),
+                                         _mm_or_si128(test(i + 16), test(i + 24))));
+  return _mm_movemask_epi8(hit) != 0;
+#else
   std::uint16_t hit = 0;
   for (std::size_t i = 0; i < kScanWidth; ++i)
     hit |= static_cast<std::uint16_t>((units[i] == kCr) | (units[i] == kLf));
   return hit != 0;
+#endif
 }
 
 std::optional<std::size_t> FindLineEnd(const WorkingBuffer& line, std::size_t from) {
@@ -199,17 +223,33 @@ void SkipByteOrderMark(WorkingBuffer& line) {
   DropLeading(line, kByteOrderMark);
 }
 
-// Reads into the free room right after the code units read so far. A byte
-// held from the last read goes first, so a code unit split between two reads
-// is joined whole.
-platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
-  auto* bytes = reinterpret_cast<unsigned char*>(line.units + line.length);
+// Where the next read lands. Up to the cut: right after the code units read
+// so far. Past it, what is read is only searched for the line end and
+// dropped, so it may land anywhere, and it lands on the first 64-byte
+// boundary at or after the cut. Linux on x86-64 was measured copying a read
+// into user memory about three times slower when the destination starts 1
+// to 31 bytes past where the source starts in its page; a file read in
+// whole blocks is read from page starts, and `units + cut` often lies 16
+// bytes past one (a large string's storage does). The code units skipped
+// over are never searched.
+std::size_t ReadSpot(const WorkingBuffer& line) {
+  if (line.length < line.cut)
+    return line.length;
+  auto address = reinterpret_cast<std::uintptr_t>(line.units + line.cut);
+  return line.cut + (kReadAlign - address % kReadAlign) % kReadAlign / sizeof(char16_t);
+}
+
+// Reads into the free room from `at` on (see ReadSpot). A byte held from the
+// last read goes first, so a code unit split between two reads is joined
+// whole.
+platform::ReadStatus ReadMore(WorkingBuffer& line, std::size_t at, platform::Handle in) {
+  auto* bytes = reinterpret_cast<unsigned char*>(line.units + at);
   std::size_t held = 0;
   if (odd_byte) {
     bytes[0] = *odd_byte;
     held = 1;
   }
-  auto asked = static_cast<std::uint32_t>(line.free() * 2 - held);
+  auto asked = static_cast<std::uint32_t>((line.capacity - at) * 2 - held);
   std::uint32_t count = 0;
   platform::ReadStatus status = platform::ReadBytes(in, bytes + held, asked, count);
   while (status == platform::ReadStatus::kNotYet) {
@@ -221,7 +261,7 @@ platform::ReadStatus ReadMore(WorkingBuffer& line, platform::Handle in) {
   if (count == 0)
     return platform::ReadStatus::kEndOfFile;
   std::size_t total = held + std::min(count, asked);
-  line.length += total / 2;
+  line.length = at + total / 2;
   odd_byte.reset();
   if (total % 2 != 0)
     odd_byte = bytes[total - 1];
@@ -242,10 +282,12 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
       return;
     }
     line.length = std::min(line.length, line.cut);
-    if (line.free() < kLowWater)
-      line.Reserve(line.length + kBlock);
-    scan = line.length;
-    switch (ReadMore(line, in)) {
+    scan = ReadSpot(line);
+    if (line.capacity < scan + kLowWater) {
+      line.Reserve(scan + kBlock);
+      scan = ReadSpot(line);  // the room may have moved, or the cut come closer
+    }
+    switch (ReadMore(line, scan, in)) {
       case platform::ReadStatus::kOk:
       case platform::ReadStatus::kNotYet:  // waited out by ReadMore
         break;

@@ -249,16 +249,35 @@ TEST_F(LineInputTest, CrLfSplitAfterPendingInputIsOneLineEnd) {
 
 // --- Redirected: over-long lines -------------------------------------------
 
+struct OverLongCase {
+  std::size_t length;     // code units before the line end
+  std::u16string after;   // the line end and what follows it
+  Lines lines;            // after the cut line
+  std::size_t split = 0;  // if not 0, a read ends after this many bytes
+};
+
 TEST_F(LineInputTest, OverLongLinesAreCutAndTheirRestDropped) {
-  for (std::size_t length : {kLineCap, kLineCap + 1, 3 * kLineCap + 5}) {
+  constexpr std::size_t kPast = kLineCap + 5000;
+  const OverLongCase cases[] = {
+      {kLineCap, u"\r\nnext\r\n", {u"next", kEnd}},
+      {kLineCap + 1, u"\r\nnext\r\n", {u"next", kEnd}},
+      {3 * kLineCap + 5, u"\r\nnext\r\n", {u"next", kEnd}},
+      // Past the cut, reads land further on than the code units read so far.
+      {kPast, u"", {kEnd, kEnd}},
+      {kPast, u"\rnext\r\n", {u"next", kEnd}, 2 * kPast + 1},  // the CR split in two
+  };
+  for (const OverLongCase& c : cases) {
     SetUp();
-    fake::QueueUtf16(std::u16string(length, u'x') + u"\r\nnext\r\n");
+    const std::string bytes = test_support::Utf16Bytes(std::u16string(c.length, u'x') + c.after);
+    fake::QueueBytes(bytes.substr(0, c.split != 0 ? c.split : bytes.size()));
+    if (c.split != 0)
+      fake::QueueBytes(bytes.substr(c.split));
     std::pmr::u16string out;
-    EXPECT_EQ(ConsoleReadLine(out), std::min(length, kLineCap));
-    EXPECT_EQ(out.size(), std::min(length, kLineCap));
+    EXPECT_EQ(ConsoleReadLine(out), std::min(c.length, kLineCap));
+    EXPECT_EQ(out.size(), std::min(c.length, kLineCap));
     EXPECT_EQ(out.find_first_not_of(u'x'), out.npos);
     EXPECT_LT(out.capacity(), 2 * kLineCap + 3 * 4096);
-    EXPECT_EQ(ReadLines(2), (Lines{u"next", kEnd}));
+    EXPECT_EQ(ReadLines(2), c.lines) << c.length << " " << c.split;
   }
 }
 

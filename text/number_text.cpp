@@ -15,6 +15,8 @@ namespace {
 constexpr std::u16string_view kPlusInfinityWord = u"+Infinity";
 constexpr std::u16string_view kMinusInfinityWord = u"-Infinity";
 constexpr std::u16string_view kNotANumberWord = u"NaN";
+static_assert(kMinusInfinityWord.size() <= kPlusInfinityWord.size() &&
+              kNotANumberWord.size() <= kPlusInfinityWord.size());
 
 constexpr std::uint64_t kPlusInfinityBits = 0x7FF0000000000000;
 constexpr std::uint64_t kMinusInfinityBits = 0xFFF0000000000000;
@@ -206,15 +208,19 @@ void AppendFixed(double value, std::int32_t decimals, std::pmr::u16string& out) 
 }  // namespace
 
 double ParseDouble(std::u16string_view text) {
-  // Text ends at its first zero code unit, as zero-terminated text does.
-  text = text.substr(0, text.find(u'\0'));
-  if (EqualsIgnoringAsciiCase(text, kPlusInfinityWord)) {
+  // Text ends at its first zero code unit, as zero-terminated text does. The
+  // scan of a number stops at a zero by itself, so only the words need the
+  // text cut there, and a head one longer than the longest word tells them
+  // apart: a long line is not searched to its end for a zero.
+  std::u16string_view head = text.substr(0, kPlusInfinityWord.size() + 1);
+  head = head.substr(0, head.find(u'\0'));
+  if (EqualsIgnoringAsciiCase(head, kPlusInfinityWord)) {
     return std::bit_cast<double>(kPlusInfinityBits);
   }
-  if (EqualsIgnoringAsciiCase(text, kMinusInfinityWord)) {
+  if (EqualsIgnoringAsciiCase(head, kMinusInfinityWord)) {
     return std::bit_cast<double>(kMinusInfinityBits);
   }
-  if (EqualsIgnoringAsciiCase(text, kNotANumberWord)) {
+  if (EqualsIgnoringAsciiCase(head, kNotANumberWord)) {
     return std::bit_cast<double>(kNotANumberBits);
   }
 

@@ -54,6 +54,7 @@ TEST(ParseDoubleTest, ReadsTheNumberAtTheStartOfText) {
       {u"0x10", 0.0},       {u"inf", 0.0},            {u"infinity", 0.0},    {u"+INFINITY", kInf},
       {u"-infinity", -kInf}, {u"nan", kNaNWord},      {u" NaN", 0.0},        {u"NaN ", 0.0},
       {u"NaN\0x"sv, kNaNWord},                        {u"55\0" u"9"sv, 55.0},
+      {u"-Infinity5", 0.0},  // the longest word, and one more code unit
       {u"5\uFF150", 5.0},   // fullwidth 5 ends the number
       {u"55\u0130", 55.0},  // low byte of U+0130 is '0'
       // clang-format on
