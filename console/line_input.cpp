@@ -29,19 +29,23 @@ constexpr char16_t kLf = 0x000A;
 constexpr char16_t kCtrlZ = 0x001A;  // what Ctrl+Z gives at a console
 constexpr char16_t kByteOrderMark = 0xFEFF;
 
-// Code units reserved at the start of every call, and again whenever the room
-// runs low; also the most one console read may bring.
-constexpr std::size_t kBlock = 4096;
-// A redirected read first grows the room when fewer code units are free.
+// Code units of room reserved at the start of every call, and added whenever
+// fewer than kLowWater are free before a redirected read; so one redirected
+// read brings at most this many.
+constexpr std::size_t kRoomStep = 4096;
 constexpr std::size_t kLowWater = 512;
+// The most code units one console read may bring; it lands in the room of
+// the first reservation.
+constexpr std::size_t kConsoleReadUnits = 4096;
+static_assert(kConsoleReadUnits <= kRoomStep);
 // Past the cut a read lands on the first multiple of kReadAlign bytes at or
 // after it (see ReadSpot), so at most kAlignSlack code units further on.
 constexpr std::size_t kReadAlign = 64;
 constexpr std::size_t kAlignSlack = kReadAlign / sizeof(char16_t) - 1;
 
 // Redirected input read past the last line returned. It lies within the data
-// of a single read (at most kBlock code units), so it fits here.
-std::array<char16_t, kBlock> pending;
+// of a single read (at most kRoomStep code units), so it fits here.
+std::array<char16_t, kRoomStep> pending;
 std::size_t pending_length = 0;
 // The first byte of a code unit whose second byte has not been read yet. It
 // belongs right after the pending code units.
@@ -54,8 +58,8 @@ bool after_cr = false;
 bool at_stream_start = true;
 
 // Where the line is read when the caller's text cannot get even the first
-// block: the line is then cut to what that text takes without growing.
-std::array<char16_t, kBlock> spare;
+// reservation: the line is then cut to what that text takes without growing.
+std::array<char16_t, kRoomStep> spare;
 
 // The line being read: the caller's text from `start` on, or the spare room.
 struct WorkingBuffer {
@@ -69,15 +73,16 @@ struct WorkingBuffer {
 
   bool InSpare() const { return units == spare.data(); }
 
-  // Makes room for `wanted` code units in all. When memory for that cannot
-  // be had, the line is cut instead, so that the room it has leaves
-  // kLowWater code units free to read the rest of the line through.
-  void Reserve(std::size_t wanted) {
+  // Makes room for `wanted` code units in all, or, when memory for that
+  // cannot be had, cuts the line (and what was read of it) short instead, so
+  // that the room it has leaves kLowWater code units free to read the rest
+  // of the line through.
+  void ReserveOrCut(std::size_t wanted) {
     if (!InSpare() && Grow(wanted))
       return;
-    if (capacity < kBlock) {
+    if (capacity < kRoomStep) {
       units = spare.data();
-      capacity = kBlock;
+      capacity = kRoomStep;
     }
     cut = std::min(cut, capacity - kLowWater);
     length = std::min(length, cut);
@@ -102,8 +107,8 @@ struct WorkingBuffer {
   // growing the string by doubling would copy it and touch fresh pages at
   // every step. Without memory for that much it grows step by step.
   void ReserveUpToTheCut(std::size_t wanted) {
-    const std::size_t most = start + kLineCap + kAlignSlack + kBlock;
-    if (wanted <= 16 * kBlock || text.capacity() >= most)
+    const std::size_t most = start + kLineCap + kAlignSlack + kRoomStep;
+    if (wanted <= 16 * kRoomStep || text.capacity() >= most)
       return;
     try {
       text.reserve(most);
@@ -284,7 +289,7 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
     line.length = std::min(line.length, line.cut);
     scan = ReadSpot(line);
     if (line.capacity < scan + kLowWater) {
-      line.Reserve(scan + kBlock);
+      line.ReserveOrCut(scan + kRoomStep);
       scan = ReadSpot(line);  // the room may have moved, or the cut come closer
     }
     switch (ReadMore(line, scan, in)) {
@@ -309,7 +314,7 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
 
 std::size_t ConsoleReadLine(std::pmr::u16string& out) {
   WorkingBuffer line{out, out.size()};
-  line.Reserve(kBlock);
+  line.ReserveOrCut(kRoomStep);
   platform::Handle in = ConsoleInputHandle();
   platform::ConsoleSetLineMode(in);
   std::uint32_t count = 0;
@@ -317,10 +322,10 @@ std::size_t ConsoleReadLine(std::pmr::u16string& out) {
   // A read that Ctrl+C or Ctrl+Break ended is no line: it is read again,
   // while the default handling of the event ends the process.
   do {
-    status = platform::ConsoleRead(in, line.units, kBlock, count);
+    status = platform::ConsoleRead(in, line.units, kConsoleReadUnits, count);
   } while (status == platform::ConsoleReadStatus::kInterrupted);
   if (status == platform::ConsoleReadStatus::kLine) {
-    line.length = TrimConsoleLine(line.units, std::min<std::size_t>(count, kBlock));
+    line.length = TrimConsoleLine(line.units, std::min<std::size_t>(count, kConsoleReadUnits));
   } else {
     platform::LockEnter();
     ReadRedirected(line, in);
