@@ -2,16 +2,19 @@
 """Whole-program tests: the built helligkeit run as a user runs it.
 
 Usage:
-    e2e_test.py PROGRAM [ARGUMENT...] [-- UNITTEST-ARGUMENT...]
+    e2e_test.py COMMAND... PROGRAM [-- UNITTEST-ARGUMENT...]
 
-The program's command comes first, up to the first argument that starts
-with '-' (a lone "--" is dropped); the rest goes to unittest, e.g. the name
-of one TestCase class. The same cases run against the native program
-(`e2e_test.py build/helligkeit`) and against the Windows program through an
-emulator (`e2e_test.py wine-run PREFIX helligkeit.exe`). Cases that need
-Linux itself (pseudo-terminals, signals, /dev/full, /dev/zero, non-blocking
-descriptors, a directory as input) skip themselves when the program runs
-through an emulator, or when HELLIGKEIT_E2E_PORTABLE_ONLY=1.
+The program's command line comes first, up to a lone "--" (or, without one,
+up to the first argument that starts with '-'); the rest goes to unittest,
+e.g. the name of one TestCase class. The same cases run against the native
+program (`e2e_test.py build/helligkeit`), against the Windows program
+through an emulator (`e2e_test.py wine-run PREFIX helligkeit.exe --`), and
+under valgrind (`e2e_test.py valgrind --error-exitcode=1 ... PROGRAM --`),
+where a memory error or leak fails the case by its exit code and its report
+on standard error. Cases that need Linux itself (pseudo-terminals, signals,
+/dev/full, /dev/zero, non-blocking descriptors, a directory as input) skip
+themselves when the program is a Windows program, or when
+HELLIGKEIT_E2E_PORTABLE_ONLY=1.
 
 Redirected input is UTF-16LE; redirected output is UTF-8 with CR LF.
 """
@@ -866,17 +869,19 @@ class TerminalTest(E2ECase):
 
 def main(argv):
     global COMMAND, EMULATED, TIMEOUT
-    split = next((i for i, arg in enumerate(argv) if arg.startswith("-")), len(argv))
-    COMMAND, rest = argv[:split], argv[split:]
-    if rest[:1] == ["--"]:
-        rest = rest[1:]
+    if "--" in argv:
+        split = argv.index("--")
+        COMMAND, rest = argv[:split], argv[split + 1:]
+    else:
+        split = next((i for i, arg in enumerate(argv) if arg.startswith("-")), len(argv))
+        COMMAND, rest = argv[:split], argv[split:]
     if not COMMAND:
         sys.exit(__doc__)
     if not os.path.isfile(COMMAND[-1]):
         sys.exit(f"no program at {COMMAND[-1]}")
-    EMULATED = (len(COMMAND) > 1 or COMMAND[0].lower().endswith(".exe") or
+    EMULATED = (COMMAND[-1].lower().endswith(".exe") or
                 os.environ.get("HELLIGKEIT_E2E_PORTABLE_ONLY") == "1")
-    if EMULATED:
+    if len(COMMAND) > 1:  # an emulator, or valgrind: each step takes longer
         TIMEOUT = 60.0
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
