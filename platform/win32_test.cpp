@@ -1,5 +1,5 @@
-// The Windows OS layer against real pipes (anonymous, named in message mode,
-// and named in non-blocking mode) and files.
+// The Windows OS layer against real pipes (anonymous, and named in message
+// mode) and files.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -130,37 +130,6 @@ TEST(ReadBytesTest, PipeGivesWhatHasArrivedThenBrokenPipe) {
   std::uint32_t count = 0;
   EXPECT_EQ(platform::ReadBytes(AsHandle(pipe.read()), bytes, sizeof bytes, count),
             platform::ReadStatus::kBrokenPipe);
-}
-
-// A pipe whose end in hand does not wait: a read of the empty pipe finds
-// nothing yet, and writes to it take what fits of them, then nothing, and
-// every byte they took arrives.
-TEST(NoWaitPipeTest, EmptyReadIsNothingYetAndWritesTakeWhatFits) {
-  Pipe in(PipeMode::kNoWaitReader);
-  char bytes[8];
-  std::uint32_t count = 99;
-  EXPECT_EQ(platform::ReadBytes(AsHandle(in.read()), bytes, sizeof bytes, count),
-            platform::ReadStatus::kNotYet);
-  EXPECT_EQ(count, 0u);
-
-  Pipe out(PipeMode::kNoWaitWriter, 64);
-  std::string many(1000, '\0');
-  for (std::size_t i = 0; i < many.size(); ++i)
-    many[i] = static_cast<char>('a' + i % 26);
-  std::size_t taken = 0;
-  for (;;) {
-    std::size_t written = 99;
-    ASSERT_EQ(platform::WriteBytes(AsHandle(out.write()), many.data() + taken, many.size() - taken,
-                                   written),
-              platform::WriteStatus::kWritten);
-    if (written == 0)
-      break;
-    taken += written;
-  }
-  EXPECT_GT(taken, 0u);
-  EXPECT_LE(taken, 64u);
-  out.CloseWrite();
-  EXPECT_EQ(ReadToEnd(out.read()), many.substr(0, taken));
 }
 
 }  // namespace

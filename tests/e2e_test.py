@@ -228,8 +228,8 @@ class E2ECase(unittest.TestCase):
 class DialogueTest(E2ECase):
     """Whole input in one go: which line is read and what is reported."""
 
-    def test_wavelengths(self):
-        cases = [
+    def test_reports(self):
+        typed = [  # each line ended by CR LF
             ("550", "550.00", "84.120"),
             ("555.5", "555.50", "87.285"),
             ("380", "380.00", "0.610"),
@@ -244,42 +244,26 @@ class DialogueTest(E2ECase):
             ("-Infinity", "-Infinity", "0.000"),
             ("nan", "NaN", "0.000"),
         ]
-        for line, wavelength, brightness in cases:
-            with self.subTest(line=line):
-                session = self.run_with_input(utf16(line + "\r\n"))
-                self.assertWholeRun(session, whole_output(wavelength, brightness))
-
-    def test_line_ends_and_following_lines(self):
-        cases = [
-            ("LF alone", "550\n", "550.00", "84.120"),
-            ("CR alone", "550\r", "550.00", "84.120"),
-            ("no line end", "555.5", "555.50", "87.285"),
-            ("second line is not read", "550\r\n999\r\n", "550.00", "84.120"),
-            ("empty first line", "\r\n550\r\n", "0.00", "0.000"),
-            ("LF CR is two line ends", "\n\r550\r\n", "0.00", "0.000"),
-            ("zero code unit ends the number", "550\x00999\r\n", "550.00", "84.120"),
+        cases = [(utf16(line + "\r\n"), wavelength, brightness)
+                 for line, wavelength, brightness in typed] + [
+            (utf16("550\n"), "550.00", "84.120"),  # LF alone
+            (utf16("550\r"), "550.00", "84.120"),  # CR alone
+            (utf16("555.5"), "555.50", "87.285"),  # no line end
+            (utf16("550\r\n999\r\n"), "550.00", "84.120"),  # the second line is not read
+            (utf16("\r\n550\r\n"), "0.00", "0.000"),  # an empty first line
+            (utf16("\n\r550\r\n"), "0.00", "0.000"),  # LF CR is two line ends
+            (utf16("550\x00999\r\n"), "550.00", "84.120"),  # a zero code unit ends the number
+            # 8-bit text (what `echo` gives) pairs into code units such as
+            # 0x3535 and 0x0A0D: no digits and no line end; the last, odd
+            # byte is dropped.
+            (b"550\r\n", "0.00", "0.000"),
+            (b"", "0.00", "0.000"),  # end of input at the prompt
+            (b"5", "0.00", "0.000"),  # half a code unit is no text
         ]
-        for name, text, wavelength, brightness in cases:
-            with self.subTest(name):
-                session = self.run_with_input(utf16(text))
-                self.assertWholeRun(session, whole_output(wavelength, brightness))
-
-    def test_input_that_is_not_utf16_text(self):
-        # 8-bit text (what `echo` gives) pairs into code units such as
-        # 0x3535 and 0x0A0D: no digits and no line end; the last, odd byte
-        # is dropped.
-        session = self.run_with_input(b"550\r\n")
-        self.assertWholeRun(session, whole_output("0.00", "0.000"))
-
-    def test_end_of_input_at_the_prompt(self):
-        cases = [
-            ("empty pipe", b""),
-            ("lone byte", b"5"),  # half a code unit is no text
-        ]
-        for name, data in cases:
-            with self.subTest(name):
+        for data, wavelength, brightness in cases:
+            with self.subTest(data=data):
                 session = self.run_with_input(data)
-                self.assertWholeRun(session, whole_output("0.00", "0.000"))
+                self.assertWholeRun(session, whole_output(wavelength, brightness))
 
     def test_files_as_input_and_output(self):
         cases = [

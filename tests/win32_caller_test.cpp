@@ -75,7 +75,9 @@ std::string WriteThrough(Sink sink, const OutputCase& c) {
   };
   if (sink == Sink::kPipe) {
     Pipe pipe;
-    auto bytes = ReadToEndMeanwhile(pipe.read());
+    // A writer that flushes a pipe waits until the reader has taken the
+    // bytes, so they are collected on a thread of their own.
+    auto bytes = std::async(std::launch::async, ReadToEnd, pipe.read());
     write(pipe.write());
     pipe.CloseWrite();
     return bytes.get();

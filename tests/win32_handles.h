@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <string>
 #include <string_view>
 
@@ -75,29 +74,13 @@ class Pipe {
   HANDLE write_ = nullptr;
 };
 
-// Reads until the end of the file or pipe. A pipe that does not wait is
-// read again after a pause while it is empty.
 inline std::string ReadToEnd(HANDLE handle) {
   std::string bytes;
   char block[4096];
-  for (;;) {
-    DWORD count = 0;
-    if (ReadFile(handle, block, sizeof block, &count, nullptr)) {
-      if (count == 0)
-        return bytes;
-      bytes.append(block, count);
-    } else if (GetLastError() == ERROR_NO_DATA) {
-      Sleep(10);
-    } else {
-      return bytes;
-    }
-  }
-}
-
-// A writer that flushes a pipe waits until the reader has taken the bytes,
-// so what arrives at a pipe is collected on a thread of its own.
-inline std::future<std::string> ReadToEndMeanwhile(HANDLE read) {
-  return std::async(std::launch::async, ReadToEnd, read);
+  DWORD count = 0;
+  while (ReadFile(handle, block, sizeof block, &count, nullptr) && count > 0)
+    bytes.append(block, count);
+  return bytes;
 }
 
 // A file in Wine's (or Windows') temporary folder, deleted afterwards.
