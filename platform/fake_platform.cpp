@@ -30,19 +30,6 @@ WriteAnswer NextWrite() {
   return answer;
 }
 
-std::string ToUtf8(std::u16string_view text) {
-  // The real conversion: an unpaired surrogate becomes U+FFFD.
-  std::string out(platform::Utf8Size(text), '\0');
-  platform::ConvertToUtf8(text, out.data(), out.size());
-  return out;
-}
-
-std::string ToAnsi(std::u16string_view text) {
-  std::string out(platform::EncodeCp1252(text, nullptr, 0), '\0');
-  platform::EncodeCp1252(text, out.data(), out.size());
-  return out;
-}
-
 }  // namespace
 
 void Reset() {
@@ -217,15 +204,13 @@ bool SetTextAttribute(Handle out, std::uint16_t attribute) {
   return state.attribute_ok;
 }
 
+// The real conversions: an unpaired surrogate becomes U+FFFD in UTF-8, and
+// the ANSI code page is Windows-1252.
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
   Record(page == CodePage::kUtf8 ? "EncodeText(utf8)" : "EncodeText(ansi)");
-  std::string encoded = page == CodePage::kUtf8 ? fake::ToUtf8(text) : fake::ToAnsi(text);
-  if (bytes == nullptr)
-    return encoded.size();
-  if (size < encoded.size())
-    return 0;
-  std::memcpy(bytes, encoded.data(), encoded.size());
-  return encoded.size();
+  if (page == CodePage::kAnsi)
+    return EncodeCp1252(text, bytes, size);
+  return bytes == nullptr ? Utf8Size(text) : ConvertToUtf8(text, bytes, size);
 }
 
 void RegisterControlHandler(ControlHandler handler) {
