@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -32,7 +32,7 @@ void Script(const std::u16string& line) {
 Writes WrittenPieces() {
   Writes pieces;
   for (const fake::Call& call : fake::state.calls) {
-    if (call.name == "WriteBytes")
+    if (call.op == fake::Op::kWriteBytes)
       pieces.push_back(call.bytes);
   }
   return pieces;
@@ -51,7 +51,7 @@ struct StatusCase {
   const char* name;
   bool console;
   std::size_t nth;  // the write that gets `answer`; 0 for every write
-  fake::WriteAnswer answer;
+  WriteStatus answer;
   int exit_code;
   bool flush_ok = true;
   bool close_ok = true;
@@ -60,17 +60,15 @@ struct StatusCase {
 TEST(RunTest, ExitCodeSaysWhetherOutputWasLost) {
   using enum WriteStatus;
   const StatusCase cases[] = {
-      {"written", false, 0, {kWritten}, 0},
-      {"reader gone", false, 0, {kReaderGone}, 0},
-      {"lost", false, 0, {kLost}, 1},
-      {"one write lost, the later ones fine", false, 3, {kLost}, 1},
-      {"short write, then the rest", false, 2, {kWritten, 5}, 0},
-      {"full pipe takes nothing, then the rest", false, 2, {kWritten, 0}, 0},
-      {"flush fails", false, 0, {kWritten}, 1, false},
-      {"closing the output fails", false, 0, {kWritten}, 1, true, false},
-      {"console", true, 0, {kWritten}, 0},
-      {"console lost", true, 0, {kLost}, 1},
-      {"one console write lost", true, 3, {kLost}, 1},
+      {"written", false, 0, kWritten, 0},
+      {"reader gone", false, 0, kReaderGone, 0},
+      {"lost", false, 0, kLost, 1},
+      {"one write lost, the later ones fine", false, 3, kLost, 1},
+      {"flush fails", false, 0, kWritten, 1, false},
+      {"closing the output fails", false, 0, kWritten, 1, true, false},
+      {"console", true, 0, kWritten, 0},
+      {"console lost", true, 0, kLost, 1},
+      {"one console write lost", true, 3, kLost, 1},
   };
   for (const StatusCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -87,12 +85,11 @@ TEST(RunTest, ExitCodeSaysWhetherOutputWasLost) {
     // Every line is offered whatever becomes of it, and where nothing is
     // lost, every byte arrives.
     EXPECT_EQ(IsSubsequence(kDialogue, WrittenPieces()), !c.console);
-    if (!c.console && c.answer.status == kWritten) {
+    if (!c.console && c.answer == kWritten) {
       EXPECT_EQ(fake::WrittenBytes(), Joined(kDialogue));
     }
-    EXPECT_EQ(fake::CountOf("WaitForOutput"), c.answer.taken == 0 ? 1u : 0u);
-    EXPECT_EQ(fake::CountOf("ConsoleSetLineMode"), 2u);
-    EXPECT_EQ(fake::CountOf("CloseOutput"), 1u);
+    EXPECT_EQ(fake::CountOf(fake::Op::kConsoleSetLineMode), 2u);
+    EXPECT_EQ(fake::CountOf(fake::Op::kCloseOutput), 1u);
   }
 }
 
@@ -104,9 +101,9 @@ void ExpectNormalEnd(std::pmr::memory_resource& memory) {
   const Writes written = WrittenPieces();
   EXPECT_TRUE(IsSubsequence(written, kDialogue));
   EXPECT_EQ(exit_code, written == kDialogue ? 0 : 1);
-  EXPECT_EQ(fake::CountOf("ConsoleSetLineMode"), 2u);
+  EXPECT_EQ(fake::CountOf(fake::Op::kConsoleSetLineMode), 2u);
   // A read that asks for nothing would find end of file on a pipe.
-  for (std::uint32_t size : fake::AskedOf("ReadBytes"))
+  for (std::uint32_t size : fake::AskedOf(fake::Op::kReadBytes))
     EXPECT_GT(size, 0u);
 }
 

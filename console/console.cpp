@@ -3,7 +3,6 @@
 // mode names.
 #include "console/console.h"
 
-#include <algorithm>
 #include <memory_resource>
 #include <new>
 #include <string>
@@ -17,9 +16,6 @@ namespace {
 std::int32_t output_mode = OutputUtf16;
 platform::Handle input_handle = 0;
 platform::Handle output_handle = 0;
-// Whether ConsolePrintLine flushes: only where flushing cannot wait on
-// another process (a file on disk), decided once by ConsoleOpen.
-bool flush_matters = false;
 bool lock_exists = false;
 // Some output since ConsoleOpen did not arrive, for another reason than its
 // reader having gone away.
@@ -27,30 +23,10 @@ bool output_lost = false;
 
 using platform::WriteStatus;
 
-// Writes all of `bytes`, across short writes; a non-blocking pipe that is
-// full is waited on, as a blocking one would be.
-WriteStatus WriteAllBytes(const void* bytes, std::size_t size) {
-  const char* next = static_cast<const char*>(bytes);
-  while (size > 0) {
-    std::size_t written = 0;
-    const WriteStatus status = platform::WriteBytes(output_handle, next, size, written);
-    if (status != WriteStatus::kWritten)
-      return status;
-    if (written == 0)
-      platform::WaitForOutput(output_handle);
-    written = std::min(written, size);
-    next += written;
-    size -= written;
-  }
-  return WriteStatus::kWritten;
-}
-
 // Converts to `page` (size first, then the conversion) and writes the bytes.
 // A text that cannot be converted, or whose bytes find no memory, writes
 // nothing.
 WriteStatus WriteEncoded(platform::CodePage page, std::u16string_view text) {
-  if (text.empty())
-    return WriteStatus::kWritten;
   const std::size_t size = platform::EncodeText(page, text, nullptr, 0);
   if (size == 0)
     return WriteStatus::kLost;
@@ -63,26 +39,30 @@ WriteStatus WriteEncoded(platform::CodePage page, std::u16string_view text) {
   const std::size_t converted = platform::EncodeText(page, text, bytes.data(), size);
   if (converted == 0)
     return WriteStatus::kLost;
-  return WriteAllBytes(bytes.data(), converted);
+  return platform::WriteBytes(output_handle, bytes.data(), converted);
+}
+
+// Writes `text` as bytes in the encoding the output mode names. An empty
+// text has no bytes, and no write is made for it.
+WriteStatus WriteRedirected(std::u16string_view text) {
+  if (text.empty())
+    return WriteStatus::kWritten;
+  switch (output_mode) {
+    case OutputUtf8:
+      return WriteEncoded(platform::CodePage::kUtf8, text);
+    case OutputAnsi:
+      return WriteEncoded(platform::CodePage::kAnsi, text);
+    default:  // UTF-16 code units as they are in memory: low byte first
+      return platform::WriteBytes(output_handle, text.data(), text.size() * sizeof(char16_t));
+  }
 }
 
 // The one write path of ConsolePrint and ConsolePrintLine. A failed write is
 // not repeated; one that loses output is remembered.
 void ConsoleWriteText(std::u16string_view text) {
   std::optional<WriteStatus> status = platform::ConsoleWrite(output_handle, text);
-  if (!status) {
-    switch (output_mode) {
-      case OutputUtf8:
-        status = WriteEncoded(platform::CodePage::kUtf8, text);
-        break;
-      case OutputAnsi:
-        status = WriteEncoded(platform::CodePage::kAnsi, text);
-        break;
-      default:  // UTF-16 code units as they are in memory: low byte first
-        status = WriteAllBytes(text.data(), text.size() * sizeof(char16_t));
-        break;
-    }
-  }
+  if (!status)
+    status = WriteRedirected(text);
   if (*status == WriteStatus::kLost)
     output_lost = true;
 }
@@ -95,7 +75,6 @@ int ConsoleOpen(std::optional<std::u16string_view> title, std::int32_t mode) {
   output_mode = mode;
   input_handle = platform::StandardInput();
   output_handle = platform::StandardOutput();
-  flush_matters = platform::FlushMatters(output_handle);
   platform::RegisterControlHandler(ConsoleControlHandler);
   if (title)
     platform::SetTitle(*title);
@@ -139,7 +118,7 @@ void ConsolePrintLine(std::optional<std::u16string_view> text) {
   line += body;
   line += kLineEnd;
   ConsoleWriteText(line);
-  if (flush_matters && !platform::Flush(output_handle))
+  if (!platform::Flush(output_handle))
     output_lost = true;
 }
 

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 
 namespace {
 
-using Names = std::vector<std::string>;
+using Ops = std::vector<fake::Op>;
+using enum fake::Op;
 
 class ConsoleTest : public ::testing::Test {
  protected:
@@ -27,22 +28,21 @@ class ConsoleTest : public ::testing::Test {
 TEST_F(ConsoleTest, OpenTakesHandlesThenRegistersThenTitlesThenCreatesLock) {
   fake::state.title_ok = false;  // a failing title changes nothing
   EXPECT_EQ(ConsoleOpen(u"Titel", OutputUtf8), 1);
-  EXPECT_EQ(fake::CallNames(), (Names{"StandardInput", "StandardOutput", "FlushMatters",
-                                      "RegisterControlHandler", "SetTitle", "LockCreate"}));
-  EXPECT_EQ(fake::state.calls[2].handle, fake::kOutput);
-  EXPECT_EQ(fake::state.calls[4].text, u"Titel");
+  EXPECT_EQ(fake::Ops(), (Ops{kStandardInput, kStandardOutput, kRegisterControlHandler, kSetTitle,
+                              kLockCreate}));
+  EXPECT_EQ(fake::state.calls[3].text, u"Titel");
   EXPECT_EQ(fake::state.handler, &ConsoleControlHandler);
   EXPECT_EQ(ConsoleInputHandle(), fake::kInput);
 
   fake::state.calls.clear();
   ConsoleClose();
-  EXPECT_EQ(fake::CallNames(), (Names{"LockDelete", "CloseOutput"}));
+  EXPECT_EQ(fake::Ops(), (Ops{kLockDelete, kCloseOutput}));
   EXPECT_EQ(fake::state.calls[1].handle, fake::kOutput);
 }
 
 TEST_F(ConsoleTest, OpenWithoutTitleSetsNone) {
   EXPECT_EQ(ConsoleOpen(), 1);
-  EXPECT_EQ(fake::CountOf("SetTitle"), 0u);
+  EXPECT_EQ(fake::CountOf(kSetTitle), 0u);
 }
 
 TEST_F(ConsoleTest, ControlHandlerDeclinesEveryEvent) {
@@ -69,7 +69,7 @@ TEST_F(ConsoleTest, SetColorAttributeWords) {
       EXPECT_TRUE(fake::state.calls.empty());
       continue;
     }
-    ASSERT_EQ(fake::CallNames(), Names{"SetTextAttribute"});
+    ASSERT_EQ(fake::Ops(), Ops{kSetTextAttribute});
     EXPECT_EQ(fake::state.calls[0].attribute, *c.attribute);
     EXPECT_EQ(fake::state.calls[0].handle, fake::kOutput);
   }
@@ -108,35 +108,23 @@ TEST_F(ConsoleTest, RedirectedOutputIsOneByteWriteInTheModesEncoding) {
       ConsolePrint(c.text);
     }
     EXPECT_EQ(fake::WrittenBytes(), c.bytes);
-    EXPECT_EQ(fake::CountOf("WriteBytes"), 1u);
-    EXPECT_EQ(fake::CountOf("Flush"), c.line ? 1u : 0u);
+    EXPECT_EQ(fake::CountOf(kWriteBytes), 1u);
+    EXPECT_EQ(fake::CountOf(kFlush), c.line ? 1u : 0u);
   }
 }
 
-TEST_F(ConsoleTest, PrintLineIsOneWriteThenAFlushWhereFlushingMatters) {
-  // Whether it matters is asked once, when the console opens.
-  for (bool matters : {true, false}) {
-    fake::state.flush_matters = matters;
-    Open(OutputUtf16);
-    ConsolePrintLine(u"ab");
-    ConsolePrintLine(u"c");
-    Names once{"ConsoleWrite", "WriteBytes"};
-    if (matters)
-      once.push_back("Flush");
-    Names twice = once;
-    twice.insert(twice.end(), once.begin(), once.end());
-    EXPECT_EQ(fake::CallNames(), twice) << matters;
-    EXPECT_EQ(fake::state.calls[0].text, u"ab\r\n");
-    for (const fake::Call& call : fake::state.calls)
-      EXPECT_EQ(call.handle, fake::kOutput);
-  }
-}
+TEST_F(ConsoleTest, PrintLineIsOneWriteThenAFlushPrintIsNoFlush) {
+  Open(OutputUtf16);
+  ConsolePrintLine(u"ab");
+  ConsolePrint(u"c");
+  EXPECT_EQ(fake::Ops(), (Ops{kConsoleWrite, kWriteBytes, kFlush, kConsoleWrite, kWriteBytes}));
+  EXPECT_EQ(fake::state.calls[0].text, u"ab\r\n");
+  for (const fake::Call& call : fake::state.calls)
+    EXPECT_EQ(call.handle, fake::kOutput);
 
-TEST_F(ConsoleTest, PrintDoesNotFlush) {
   Open(OutputUtf8);
   ConsolePrint(u"Wellenl\u00e4nge: ");
-  EXPECT_EQ(fake::CallNames(),
-            (Names{"ConsoleWrite", "EncodeText(utf8)", "EncodeText(utf8)", "WriteBytes"}));
+  EXPECT_EQ(fake::Ops(), (Ops{kConsoleWrite, kEncodeText, kEncodeText, kWriteBytes}));
 }
 
 TEST_F(ConsoleTest, AbsentOrEmptyTexts) {
@@ -153,7 +141,7 @@ TEST_F(ConsoleTest, AbsentOrEmptyTexts) {
   for (std::int32_t mode : {OutputUtf8, OutputAnsi, OutputUtf16}) {
     Open(mode);
     ConsolePrint(u"");
-    EXPECT_EQ(fake::CountOf("WriteBytes"), 0u) << mode;
+    EXPECT_EQ(fake::CountOf(kWriteBytes), 0u) << mode;
   }
 }
 
@@ -163,7 +151,7 @@ TEST_F(ConsoleTest, AConsoleTakesTheTextWhateverTheMode) {
     fake::state.console_write_ok = true;
     ConsolePrintLine(u"\u00e4");
     ConsolePrint(u"x");
-    EXPECT_EQ(fake::CallNames(), (Names{"ConsoleWrite", "Flush", "ConsoleWrite"})) << mode;
+    EXPECT_EQ(fake::Ops(), (Ops{kConsoleWrite, kFlush, kConsoleWrite})) << mode;
     EXPECT_EQ(fake::state.calls[0].text, u"\u00e4\r\n");
   }
 }

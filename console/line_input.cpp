@@ -24,19 +24,10 @@ namespace {
 // low-byte-first reading only on a little-endian machine.
 static_assert(std::endian::native == std::endian::little);
 
-constexpr char16_t kCr = 0x000D;
-constexpr char16_t kLf = 0x000A;
-constexpr char16_t kCtrlZ = 0x001A;  // what Ctrl+Z gives at a console
-constexpr char16_t kByteOrderMark = 0xFEFF;
-
-// Code units of room reserved at the start of every call, and added whenever
-// fewer than kLowWater are free before a redirected read; so one redirected
-// read brings at most this many.
-constexpr std::size_t kRoomStep = 4096;
+// Code units of room added whenever fewer than kLowWater are free before a
+// redirected read.
 constexpr std::size_t kLowWater = 512;
-// The most code units one console read may bring; it lands in the room of
-// the first reservation.
-constexpr std::size_t kConsoleReadUnits = 4096;
+// A console read lands in the room of the first reservation.
 static_assert(kConsoleReadUnits <= kRoomStep);
 // Past the cut a read lands on the first multiple of kReadAlign bytes at or
 // after it (see ReadSpot), so at most kAlignSlack code units further on.
@@ -256,15 +247,11 @@ platform::ReadStatus ReadMore(WorkingBuffer& line, std::size_t at, platform::Han
   }
   auto asked = static_cast<std::uint32_t>((line.capacity - at) * 2 - held);
   std::uint32_t count = 0;
-  platform::ReadStatus status = platform::ReadBytes(in, bytes + held, asked, count);
-  while (status == platform::ReadStatus::kNotYet) {
-    platform::WaitForInput(in);
-    status = platform::ReadBytes(in, bytes + held, asked, count);
-  }
+  const platform::ReadStatus status = platform::ReadBytes(in, bytes + held, asked, count);
   if (status != platform::ReadStatus::kOk)
     return status;
   if (count == 0)
-    return platform::ReadStatus::kEndOfFile;
+    return platform::ReadStatus::kEndOfInput;
   std::size_t total = held + std::min(count, asked);
   line.length = at + total / 2;
   odd_byte.reset();
@@ -294,17 +281,15 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
     }
     switch (ReadMore(line, scan, in)) {
       case platform::ReadStatus::kOk:
-      case platform::ReadStatus::kNotYet:  // waited out by ReadMore
         break;
-      case platform::ReadStatus::kEndOfFile:
-      case platform::ReadStatus::kBrokenPipe:
+      case platform::ReadStatus::kEndOfInput:
         odd_byte.reset();  // half a code unit at the end is no text
         if (line.length == 0) {
           line.units[0] = kEndOfInput;
           line.length = 1;
         }
         return;
-      case platform::ReadStatus::kOtherError:
+      case platform::ReadStatus::kError:
         return;
     }
   }

@@ -8,6 +8,20 @@
 // The line that stands for end of input.
 inline constexpr char16_t kEndOfInput = 0x0004;
 
+// The code units that end a line, what Ctrl+Z gives at a console, and the
+// byte-order mark that may start redirected input.
+inline constexpr char16_t kCr = 0x000D;
+inline constexpr char16_t kLf = 0x000A;
+inline constexpr char16_t kCtrlZ = 0x001A;
+inline constexpr char16_t kByteOrderMark = 0xFEFF;
+
+// Code units of room reserved at the start of every call, and added when
+// room runs low before a redirected read: so one redirected read brings at
+// most this many.
+inline constexpr std::size_t kRoomStep = 4096;
+// The most code units one console read asks for.
+inline constexpr std::size_t kConsoleReadUnits = 4096;
+
 // The longest redirected line kept, in code units: a longer one is cut to
 // this length, and the rest of it is read and dropped, so that no input makes
 // memory grow without end.

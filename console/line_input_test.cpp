@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -15,6 +15,8 @@ namespace {
 using platform::ReadStatus;
 using Lines = std::vector<std::u16string>;
 using Sizes = std::vector<std::uint32_t>;
+using Ops = std::vector<fake::Op>;
+using enum fake::Op;
 
 const std::u16string kEnd(1, kEndOfInput);
 
@@ -74,8 +76,8 @@ TEST_F(LineInputTest, ConsoleLines) {
     fake::state.console_reads.push_back({fake::ConsoleAnswer::kLine, c.read});
     fake::state.calls.clear();
     EXPECT_EQ(ReadLine(), c.line);
-    EXPECT_EQ(fake::CallNames(), (std::vector<std::string>{"ConsoleSetLineMode", "ConsoleRead"}));
-    EXPECT_EQ(fake::AskedOf("ConsoleRead"), Sizes{4096});
+    EXPECT_EQ(fake::Ops(), (Ops{kConsoleSetLineMode, kConsoleRead}));
+    EXPECT_EQ(fake::AskedOf(kConsoleRead), Sizes{4096});
     EXPECT_EQ(fake::state.calls[0].handle, fake::kInput);
   }
 }
@@ -94,8 +96,7 @@ TEST_F(LineInputTest, InterruptedConsoleReadIsReadAgain) {
                                {fake::ConsoleAnswer::kLine, u"550\r\n"}};
   fake::QueueUtf16(u"x\r\n");
   EXPECT_EQ(ReadLine(), u"550");
-  EXPECT_EQ(fake::CallNames(), (std::vector<std::string>{"ConsoleSetLineMode", "ConsoleRead",
-                                                         "ConsoleRead", "ConsoleRead"}));
+  EXPECT_EQ(fake::Ops(), (Ops{kConsoleSetLineMode, kConsoleRead, kConsoleRead, kConsoleRead}));
 }
 
 TEST_F(LineInputTest, ConsoleLeavesPendingInputAlone) {
@@ -104,7 +105,7 @@ TEST_F(LineInputTest, ConsoleLeavesPendingInputAlone) {
                                {fake::ConsoleAnswer::kNotConsole, {}}};
   fake::QueueUtf16(u"1\r\n2\r\n");
   EXPECT_EQ(ReadLines(3), (Lines{u"1", u"x", u"2"}));
-  EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);
+  EXPECT_EQ(fake::CountOf(kReadBytes), 1u);
 }
 
 // --- Redirected: splitting -------------------------------------------------
@@ -140,14 +141,14 @@ TEST_F(LineInputTest, RedirectedLinesEndAtCrLfOrCrLf) {
 TEST_F(LineInputTest, PendingLinesAreServedWithoutReading) {
   fake::QueueUtf16(u"1\r\n2\r\n");
   EXPECT_EQ(ReadLine(), u"1");
-  EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);
+  EXPECT_EQ(fake::CountOf(kReadBytes), 1u);
   EXPECT_EQ(ReadLine(), u"2");
-  EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);
+  EXPECT_EQ(fake::CountOf(kReadBytes), 1u);
   EXPECT_EQ(ReadLine(), kEnd);
-  EXPECT_EQ(fake::CountOf("ReadBytes"), 2u);
-  EXPECT_EQ(fake::CountOf("LockEnter"), 3u);
-  EXPECT_EQ(fake::CountOf("LockLeave"), 3u);
-  EXPECT_EQ(fake::CallNames().back(), "LockLeave");
+  EXPECT_EQ(fake::CountOf(kReadBytes), 2u);
+  EXPECT_EQ(fake::CountOf(kLockEnter), 3u);
+  EXPECT_EQ(fake::CountOf(kLockLeave), 3u);
+  EXPECT_EQ(fake::Ops().back(), kLockLeave);
 }
 
 TEST_F(LineInputTest, EightBitTextIsReadAsCodeUnitPairs) {
@@ -162,17 +163,14 @@ struct EndCase {
   Lines lines;
 };
 
-TEST_F(LineInputTest, EndOfInputReadErrorsAndNothingYet) {
+TEST_F(LineInputTest, EndOfInputAndReadErrors) {
   const EndCase cases[] = {
-      {u"", ReadStatus::kEndOfFile, u"", {kEnd, kEnd, kEnd}},
-      {u"", ReadStatus::kBrokenPipe, u"", {kEnd, kEnd}},
-      {u"ab", ReadStatus::kEndOfFile, u"", {u"ab", kEnd, kEnd}},
-      {u"ab", ReadStatus::kBrokenPipe, u"", {u"ab", kEnd, kEnd}},
-      {u"", ReadStatus::kOtherError, u"", {u"", kEnd}},  // no usable input: an empty line at once
-      {u"ab", ReadStatus::kOtherError, u"", {u"ab", kEnd}},
-      // A non-blocking stream with nothing yet is waited on, then read again.
-      {u"", ReadStatus::kNotYet, u"550\r\n", {u"550", kEnd}},
-      {u"5", ReadStatus::kNotYet, u"50\r\n", {u"550", kEnd}},
+      {u"", ReadStatus::kEndOfInput, u"", {kEnd, kEnd, kEnd}},
+      {u"ab", ReadStatus::kEndOfInput, u"", {u"ab", kEnd, kEnd}},
+      {u"", ReadStatus::kError, u"", {u"", kEnd}},  // no usable input: an empty line at once
+      {u"ab", ReadStatus::kError, u"", {u"ab", kEnd}},
+      // An error ends the line read so far; the next call reads on.
+      {u"ab", ReadStatus::kError, u"cd\r\n", {u"ab", u"cd", kEnd}},
   };
   for (const EndCase& c : cases) {
     SetUp();
@@ -180,7 +178,6 @@ TEST_F(LineInputTest, EndOfInputReadErrorsAndNothingYet) {
     fake::QueueStatus(c.status);
     fake::QueueUtf16(c.after);
     EXPECT_EQ(ReadLines(c.lines.size()), c.lines);
-    EXPECT_EQ(fake::CountOf("WaitForInput"), c.status == ReadStatus::kNotYet ? 1u : 0u);
   }
 }
 
@@ -193,7 +190,7 @@ TEST_F(LineInputTest, RoomGrowsOnlyWhenFewerThan512AreFree) {
     fake::QueueUtf16(std::u16string(first, u'x'));
     fake::QueueUtf16(u"y\n");
     EXPECT_EQ(ReadLine(), std::u16string(first, u'x') + u"y");
-    EXPECT_EQ(fake::AskedOf("ReadBytes"), (Sizes{8192, second_read}));
+    EXPECT_EQ(fake::AskedOf(kReadBytes), (Sizes{8192, second_read}));
   }
 }
 
@@ -203,7 +200,7 @@ TEST_F(LineInputTest, LongLineIsReadWholeInBlocks) {
   for (std::size_t at = 0; at < bytes.size(); at += 3000)
     fake::QueueBytes(bytes.substr(at, 3000));
   EXPECT_EQ(ReadLine(), std::u16string(10'000, u'x'));
-  EXPECT_EQ(fake::AskedOf("ReadBytes"),
+  EXPECT_EQ(fake::AskedOf(kReadBytes),
             (Sizes{8192, 5192, 2192, 8192, 7384, 4384, 1384, 8192, 6576}));
 }
 
@@ -214,7 +211,7 @@ TEST_F(LineInputTest, OddByteJoinsTheNextRead) {
   fake::QueueBytes(std::string("\0C\0", 3));
   EXPECT_EQ(ReadLines(2), (Lines{u"ABC", kEnd}));
   // The held byte takes the first byte of the room.
-  EXPECT_EQ(fake::AskedOf("ReadBytes"), (Sizes{8192, 8189, 8186, 8192}));
+  EXPECT_EQ(fake::AskedOf(kReadBytes), (Sizes{8192, 8189, 8186, 8192}));
 }
 
 TEST_F(LineInputTest, ByteOrderMarkSplitBetweenReadsIsSkipped) {
@@ -236,7 +233,7 @@ TEST_F(LineInputTest, CrLfSplitBetweenReadsIsOneLineEnd) {
   fake::QueueUtf16(u"a\r");
   fake::QueueUtf16(u"\nb\r\n");
   EXPECT_EQ(ReadLine(), u"a");
-  EXPECT_EQ(fake::CountOf("ReadBytes"), 1u);  // returned without waiting for the LF
+  EXPECT_EQ(fake::CountOf(kReadBytes), 1u);  // returned without waiting for the LF
   EXPECT_EQ(ReadLines(2), (Lines{u"b", kEnd}));
 }
 
@@ -283,34 +280,6 @@ TEST_F(LineInputTest, OverLongLinesAreCutAndTheirRestDropped) {
 
 // --- Redirected: the same lines however the reads split the bytes ---------
 
-// The obviously correct splitter: whole code units, a byte-order mark first
-// dropped, split at CR LF, CR or LF; a last line without an end counts; end
-// of input follows.
-Lines ReferenceLines(const std::string& bytes) {
-  std::u16string units;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          static_cast<unsigned char>(bytes[i + 1]) << 8));
-  }
-  if (!units.empty() && units[0] == 0xFEFF)
-    units.erase(0, 1);
-  Lines lines;
-  std::u16string line;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    if (units[i] != u'\r' && units[i] != u'\n') {
-      line.push_back(units[i]);
-      continue;
-    }
-    if (units[i] == u'\r' && i + 1 < units.size() && units[i + 1] == u'\n')
-      ++i;
-    lines.push_back(line);
-    line.clear();
-  }
-  if (!line.empty())
-    lines.push_back(line);
-  return lines;
-}
-
 std::u16string RandomText(std::mt19937& rng) {
   // Rich in line ends, and in code units whose bytes look like line ends.
   static constexpr char16_t kUnits[] = {u'\r', u'\r', u'\n',  u'\n',  u'a',   u'b',
@@ -345,9 +314,13 @@ TEST_F(LineInputTest, SameLinesHoweverTheReadsSplit) {
     if (rng() % 4 == 0)
       bytes.push_back('\n');  // a lone byte at the end
     QueueInRandomPieces(bytes, rng);
-    fake::QueueStatus(rng() % 2 == 0 ? ReadStatus::kEndOfFile : ReadStatus::kBrokenPipe);
+    fake::QueueStatus(ReadStatus::kEndOfInput);
 
-    Lines expected = WithEnd(ReferenceLines(bytes), 3);
+    const std::u16string units = test_support::Utf16Units(bytes);
+    Lines expected;
+    for (const test_support::LineSpan& line : test_support::ReferenceLines(units))
+      expected.push_back(units.substr(line.start, line.length));
+    expected = WithEnd(expected, 3);
     ASSERT_EQ(ReadLines(expected.size()), expected) << "case " << n;
     ConsoleClose();
   }

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "console/line_input.h"
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 
 // The checking code walks millions of code units per input; coverage of it
 // would only slow the search down.
@@ -15,11 +15,6 @@ namespace {
 // Bytes in the whole stream: enough for a line of three times the cap, which
 // would need more memory than the cap allows; more would only be slow.
 constexpr std::size_t kStreamBudget = 6 * kLineCap;
-constexpr std::size_t kConsoleReadUnits = 4096;
-constexpr char16_t kCr = 0x000D;
-constexpr char16_t kLf = 0x000A;
-constexpr char16_t kCtrlZ = 0x001A;
-constexpr char16_t kByteOrderMark = 0xFEFF;
 
 class ScriptReader {
  public:
@@ -34,12 +29,8 @@ class ScriptReader {
           Queue(Run(), stream);
           break;
         case 4:
-          if ((tag & 8) != 0) {
-            fake::QueueStatus(platform::ReadStatus::kNotYet);
-            break;
-          }
           stream.failures.push_back(stream.bytes.size());
-          fake::QueueStatus(platform::ReadStatus::kOtherError);
+          fake::QueueStatus(platform::ReadStatus::kError);
           break;
         case 5:
           fake::state.console_reads.push_back(
@@ -51,8 +42,7 @@ class ScriptReader {
                                                {}});
           break;
         case 7:
-          fake::QueueStatus((tag & 8) != 0 ? platform::ReadStatus::kBrokenPipe
-                                           : platform::ReadStatus::kEndOfFile);
+          fake::QueueStatus(platform::ReadStatus::kEndOfInput);
           return stream;
         default:
           Queue(Bytes(Byte()), stream);
@@ -94,12 +84,7 @@ class ScriptReader {
   }
 
   std::u16string ConsoleUnits(bool repeated) {
-    const std::string bytes = Bytes(std::size_t{Byte()} * 2);
-    std::u16string units;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      units.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(bytes[i]) |
-                                            static_cast<std::uint8_t>(bytes[i + 1]) << 8));
-    }
+    const std::u16string units = test_support::Utf16Units(Bytes(std::size_t{Byte()} * 2));
     std::u16string line;
     for (int i = 0; i < (repeated ? 32 : 1); ++i)
       line += units;
@@ -131,51 +116,11 @@ Stream LoadScript(const std::uint8_t* data, std::size_t size) {
   return ScriptReader(data, size).Load();
 }
 
-// The redirected lines, split plainly: the code units are the stream's byte
-// pairs (a lone last byte is no code unit), a byte-order mark as the first
-// of them is no text, CR, LF and CR LF end a line, a failure ends the line
-// read before it, and end of input ends a last line that has no line end.
-// Every line is cut to the cap. Lines are kept as places in the code units,
+// The redirected lines of the stream's code units, kept as places in them,
 // which spares copying millions of them.
-UNCOVERED ExpectedLines::ExpectedLines(const Stream& stream) {
-  const std::size_t count = stream.bytes.size() / 2;
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.bytes.data());
-  units_.resize(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    units_[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-  }
-
-  std::size_t start = 0;
-  auto end_line = [&](std::size_t end, std::size_t next) {
-    lines_.push_back({start, std::min(end - start, kLineCap)});
-    start = next;
-  };
-  bool after_cr = false;
-  std::size_t failure = 0;
-  for (std::size_t i = 0; i <= count; ++i) {
-    // A failure comes before the code unit whose last byte lies behind it.
-    while (failure < stream.failures.size() && stream.failures[failure] <= 2 * i + 1) {
-      end_line(i, i);
-      ++failure;
-    }
-    if (i == count)
-      break;
-    const char16_t unit = units_[i];
-    if (i == 0 && unit == kByteOrderMark) {
-      start = 1;
-      continue;
-    }
-    const bool pair_end = after_cr && unit == kLf;
-    after_cr = unit == kCr;
-    if (pair_end) {
-      start = i + 1;
-    } else if (unit == kCr || unit == kLf) {
-      end_line(i, i + 1);
-    }
-  }
-  if (start < count)
-    end_line(count, count);
-}
+UNCOVERED ExpectedLines::ExpectedLines(const Stream& stream)
+    : units_(test_support::Utf16Units(stream.bytes)),
+      lines_(test_support::ReferenceLines(units_, stream.failures)) {}
 
 // A console read is the console's next piece of at most 4,096 code units,
 // without the CR LF that ends a line; Ctrl+Z alone is end of input.
@@ -190,7 +135,7 @@ std::u16string_view ExpectedLines::Next() {
     return console_line_;
   }
   if (next_ < lines_.size()) {
-    const Line line = lines_[next_++];
+    const test_support::LineSpan line = lines_[next_++];
     return {units_.data() + line.start, line.length};
   }
   return {&kEndOfInput, 1};

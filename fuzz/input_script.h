@@ -8,16 +8,14 @@
 //                    then P bytes, repeated to fill (C + 1) * 64 bytes, or
 //                    for C of 248 and more (C - 247) MiB (the whole stream is
 //                    kept within 6 MiB)
-//   tag % 8 == 4     a read failing with another error; with tag bit 3 set,
-//                    a read that finds nothing yet (a non-blocking stream)
+//   tag % 8 == 4     a read failing with an error
 //   tag % 8 == 5     a console line: a length byte L, then L code units
 //                    (UTF-16LE); with tag bit 3 set, repeated 32 times
 //   tag % 8 == 6     a console read failing: not a console; with tag bit 3
 //                    set, a console read that Ctrl+C interrupted instead
-//   tag % 8 == 7     the end: with tag bit 3 set a broken pipe, else end of
-//                    file; the rest of the input is ignored
-// Reads beyond the script find end of file; console reads beyond it find no
-// console.
+//   tag % 8 == 7     the end of input; the rest of the input is ignored
+// Reads beyond the script find the end of input; console reads beyond it
+// find no console.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +25,7 @@
 #include <vector>
 
 #include "console/line_input.h"
+#include "tests/test_support.h"
 
 namespace fuzz {
 
@@ -54,12 +53,8 @@ class ExpectedLines {
   bool AtEnd() const;
 
  private:
-  std::vector<char16_t> units_;  // the redirected stream's code units
-  struct Line {
-    std::size_t start;
-    std::size_t length;
-  };
-  std::vector<Line> lines_;  // the redirected lines, as places in units_
+  std::u16string units_;                       // the redirected stream's code units
+  std::vector<test_support::LineSpan> lines_;  // the redirected lines, as places in units_
   std::size_t next_ = 0;
   std::u16string console_line_;
 };

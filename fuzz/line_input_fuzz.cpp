@@ -25,12 +25,12 @@
 #include "console/console.h"
 #include "console/line_input.h"
 #include "fuzz/input_script.h"
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 #include "tests/test_support.h"
 
 namespace {
 
-constexpr std::uint32_t kMaxReadBytes = 8192;
+constexpr std::size_t kMaxReadBytes = kRoomStep * sizeof(char16_t);
 // The line at the cap takes 2 MiB; its room, grown geometrically, at most
 // twice that, and the old room is held while it moves: 6 MiB, and some
 // slack. A line kept whole up to the 3 Mi code units of the longest stream
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (counting.peak_bytes() > kMemoryBound)
     Fail("memory beyond the bound of the line cap", call);
-  for (const std::uint32_t asked : fake::AskedOf("ReadBytes")) {
+  for (const std::uint32_t asked : fake::AskedOf(fake::Op::kReadBytes)) {
     if (asked == 0 || asked > kMaxReadBytes)
       Fail("read size out of range", call);
   }

@@ -17,9 +17,10 @@
 
 #include "calculator/run.h"
 #include "fuzz/input_script.h"
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 #include "tests/test_support.h"
 #include "text/number_text.h"
+#include "text/unicode.h"
 
 namespace {
 
@@ -55,17 +56,9 @@ Frame DialogueFrame() {
   std::abort();
 }
 
-// Text of ASCII and Latin-1 letters in UTF-8.
 std::string Utf8(std::u16string_view text) {
-  std::string bytes;
-  for (const char16_t c : text) {
-    if (c < 0x80) {
-      bytes.push_back(static_cast<char>(c));
-    } else {
-      bytes.push_back(static_cast<char>(0xC0 | c >> 6));
-      bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  std::string bytes(EncodeUtf8(text, nullptr, 0), '\0');
+  EncodeUtf8(text, bytes.data(), bytes.size());
   return bytes;
 }
 
@@ -73,11 +66,11 @@ std::string Utf8(std::u16string_view text) {
 std::string Transcript(bool console_output) {
   std::string transcript;
   for (const fake::Call& call : fake::state.calls) {
-    if (call.name == "ConsoleSetLineMode") {
+    if (call.op == fake::Op::kConsoleSetLineMode) {
       transcript += kRead;
-    } else if (call.name == "ConsoleWrite" && console_output) {
+    } else if (call.op == fake::Op::kConsoleWrite && console_output) {
       transcript += Utf8(call.text);
-    } else if (call.name == "WriteBytes") {
+    } else if (call.op == fake::Op::kWriteBytes) {
       transcript += call.bytes;
     }
   }
@@ -135,14 +128,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       platform::WriteStatus::kWritten, platform::WriteStatus::kReaderGone,
       platform::WriteStatus::kLost, platform::WriteStatus::kWritten};
   // Every write, or (for 1 to 7) that one write alone; a run makes nine.
-  const fake::WriteAnswer answer{kWriteStatuses[(data[0] >> 3) & 3]};
+  const platform::WriteStatus answer = kWriteStatuses[(data[0] >> 3) & 3];
   const std::size_t nth = (data[0] >> 5) & 7;
   if (nth == 0) {
     fake::state.later_writes = answer;
   } else {
     fake::AnswerWrite(nth, answer);
   }
-  const int exit_code = answer.status == platform::WriteStatus::kLost ? 1 : 0;
+  const int exit_code = answer == platform::WriteStatus::kLost ? 1 : 0;
   fuzz::ExpectedLines expected(fuzz::LoadScript(data + 1, size - 1));
   const std::u16string first_line(expected.Next());
 

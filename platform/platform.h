@@ -18,8 +18,7 @@ Handle StandardOutput();
 
 // What became of a write.
 enum class WriteStatus {
-  kWritten,     // no error: the bytes went out (of a byte write, as many as
-                // it says it took)
+  kWritten,     // every byte went out
   kReaderGone,  // the reading end of a pipe was closed: nobody wants the rest
   kLost,        // anything else (disk full, I/O error, a closed or read-only
                 // handle): output that should have arrived did not
@@ -47,40 +46,28 @@ ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacit
 
 enum class ReadStatus {
   kOk,          // `count` bytes were read, at least one
-  kNotYet,      // a non-blocking stream has nothing yet: WaitForInput, then
-                // read again
-  kEndOfFile,   // no more bytes will come
-  kBrokenPipe,  // the writing end of a pipe has closed
-  kOtherError,  // anything else; the stream is unusable
+  kEndOfInput,  // no more bytes will come: the end of a file, or of a pipe
+                // whose writing end has closed
+  kError,       // anything else; the stream is unusable
 };
 
-// Reads up to `size` bytes from a file or pipe: one read, which waits until
-// some bytes arrive unless the stream is non-blocking. A pipe message longer
-// than `size` comes in pieces, one per call.
+// Reads up to `size` bytes from a file or pipe, waiting until some arrive;
+// a stream that does not wait (O_NONBLOCK, PIPE_NOWAIT) is waited on without
+// keeping a processor busy. A pipe message longer than `size` comes in
+// pieces, one per call.
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count);
 
-// Waits until `in`, which had nothing yet, may have something to read,
-// without keeping a processor busy.
-void WaitForInput(Handle in);
+// Writes all of `bytes` to a file or pipe, across short writes and a full
+// pipe that does not wait, which is waited on like one that does. Each
+// write to a message pipe goes out as one message where the pipe's buffer
+// can hold it. A write that the system answers by taking nothing, where
+// waiting would not help, is lost.
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size);
 
-// Writes bytes to a file or pipe: one write, which may take fewer bytes than
-// asked, or none when a non-blocking pipe is full; `written` says how many
-// it took. kWritten means no error: the caller writes the rest, after
-// WaitForOutput when nothing was taken.
-WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written);
-
-// Waits until `out`, which took nothing, may take more, without keeping a
-// processor busy.
-void WaitForOutput(Handle out);
-
-// Pushes written bytes out to the file or pipe behind `out`. False when
-// that fails: output written earlier did not arrive.
+// Pushes written bytes out where that is worth doing and cannot wait on
+// another process: to a file on disk. False when that fails: output
+// written earlier did not arrive.
 bool Flush(Handle out);
-
-// Whether Flush on `out` does anything worth doing: true only where it
-// pushes bytes out without waiting for another process, that is, for a
-// file on disk. Asked once, when the console opens.
-bool FlushMatters(Handle out);
 
 // Closes standard output at the end of the run. False when the system
 // reports only then that output written earlier was lost (a network or

@@ -1,7 +1,8 @@
-// The OS layer on Linux (and other POSIX systems). Standard input and output
-// are file descriptors 0 and 1, and a "console" is a terminal: text goes to
-// it as UTF-8, colour and title as escape sequences, and a typed line comes
-// back as UTF-16 ending in CR LF, the way a Windows console hands it over.
+// The OS layer on Linux. Standard input and output are file descriptors 0
+// and 1, and a "console" is a terminal: text goes to it as UTF-8, colour and
+// title as escape sequences, and a typed line comes back as UTF-16 ending in
+// CR LF, the way a Windows console hands it over. Streams that do not wait
+// (O_NONBLOCK) are waited on with poll.
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,9 +19,9 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/cp1252.h"
 #include "platform/platform.h"
-#include "platform/unicode.h"
+#include "text/cp1252.h"
+#include "text/unicode.h"
 
 namespace platform {
 namespace {
@@ -49,60 +50,36 @@ bool WouldBlock() {
   return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
-// One read(2), tried again only when a signal interrupts it.
-ssize_t ReadOnce(int fd, void* buffer, std::size_t size) {
-  ssize_t n;
-  do {
-    n = read(fd, buffer, size);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
-// A read from the terminal, which waits out a non-blocking terminal that
-// has nothing yet. Returns what read returns.
+// One read(2), tried again when a signal interrupts it, and after a wait
+// when a non-blocking descriptor has nothing yet. Returns what read returns.
 ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t n = ReadOnce(fd, buffer, size);
-    if (n >= 0 || !WouldBlock() || !WaitUntilReady(fd, POLLIN))
+    const ssize_t n = read(fd, buffer, size);
+    if (n >= 0)
+      return n;
+    if (errno != EINTR && !(WouldBlock() && WaitUntilReady(fd, POLLIN)))
       return n;
   }
 }
 
-// One write(2), tried again only when a signal interrupts it. EPIPE means
-// the reader has gone; any other error (ENOSPC, EIO, EBADF, EFBIG past a
-// file-size limit, ...) that output was lost. A full non-blocking pipe
-// takes nothing and is no error.
-WriteStatus WriteOnce(int fd, const char* bytes, std::size_t size, std::size_t& written) {
-  written = 0;
-  if (size == 0)
-    return WriteStatus::kWritten;
-  ssize_t n;
-  do {
-    n = write(fd, bytes, size);
-  } while (n < 0 && errno == EINTR);
-  if (n > 0) {
-    written = static_cast<std::size_t>(n);
-    return WriteStatus::kWritten;
-  }
-  if (n < 0 && WouldBlock())
-    return WriteStatus::kWritten;
-  if (n < 0 && errno == EPIPE)
-    return WriteStatus::kReaderGone;
-  return WriteStatus::kLost;  // an error, or a write that took nothing and would only spin
-}
-
-// Writes all of `bytes` to the terminal, across short writes and a full
-// non-blocking terminal.
+// Writes all of `bytes`, across short writes, signals, and a full
+// non-blocking pipe or terminal, which is waited on. EPIPE means the reader
+// has gone; any other error (ENOSPC, EIO, EBADF, EFBIG past a file-size
+// limit, ...) that output was lost, and so does a write that takes nothing
+// without an error, which asking again would only repeat.
 WriteStatus WriteAll(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
-    std::size_t written = 0;
-    const WriteStatus status = WriteOnce(fd, bytes, size, written);
-    if (status != WriteStatus::kWritten)
-      return status;
-    if (written == 0 && !WaitUntilReady(fd, POLLOUT))
+    const ssize_t n = write(fd, bytes, size);
+    if (n > 0) {
+      bytes += n;
+      size -= static_cast<std::size_t>(n);
+    } else if (n == 0) {
       return WriteStatus::kLost;
-    bytes += written;
-    size -= written;
+    } else if (errno == EPIPE) {
+      return WriteStatus::kReaderGone;
+    } else if (errno != EINTR && !(WouldBlock() && WaitUntilReady(fd, POLLOUT))) {
+      return WriteStatus::kLost;
+    }
   }
   return WriteStatus::kWritten;
 }
@@ -346,27 +323,19 @@ ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacit
 
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
   count = 0;
-  // A closed pipe is end of file here; POSIX has no separate broken-pipe
-  // error on the reading side.
-  const ssize_t n = ReadOnce(Descriptor(in), buffer, size);
+  // A pipe whose writer has gone ends like a file: POSIX has no separate
+  // broken-pipe error on the reading side.
+  const ssize_t n = ReadWaiting(Descriptor(in), buffer, size);
   if (n < 0)
-    return WouldBlock() ? ReadStatus::kNotYet : ReadStatus::kOtherError;
+    return ReadStatus::kError;
   if (n == 0)
-    return ReadStatus::kEndOfFile;
+    return ReadStatus::kEndOfInput;
   count = static_cast<std::uint32_t>(n);
   return ReadStatus::kOk;
 }
 
-void WaitForInput(Handle in) {
-  WaitUntilReady(Descriptor(in), POLLIN);
-}
-
-WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written) {
-  return WriteOnce(Descriptor(out), static_cast<const char*>(bytes), size, written);
-}
-
-void WaitForOutput(Handle out) {
-  WaitUntilReady(Descriptor(out), POLLOUT);
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
+  return WriteAll(Descriptor(out), static_cast<const char*>(bytes), size);
 }
 
 // Every write is an unbuffered system call, so its bytes are already with
@@ -374,9 +343,6 @@ void WaitForOutput(Handle out) {
 // processes seeing the output, not about durability, so there is no fsync.
 bool Flush(Handle) {
   return true;
-}
-bool FlushMatters(Handle) {
-  return false;
 }
 
 // Some file systems (NFS, FUSE) report a failed write only when the file
@@ -410,9 +376,7 @@ bool SetTextAttribute(Handle out, std::uint16_t attribute) {
 }
 
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
-  if (page == CodePage::kAnsi)
-    return EncodeCp1252(text, bytes, size);
-  return bytes == nullptr ? Utf8Size(text) : ConvertToUtf8(text, bytes, size);
+  return page == CodePage::kAnsi ? EncodeCp1252(text, bytes, size) : EncodeUtf8(text, bytes, size);
 }
 
 void RegisterControlHandler(ControlHandler handler) {

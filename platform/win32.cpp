@@ -1,5 +1,8 @@
-// The OS layer on Windows: thin wrappers over the KERNEL32 console and file
-// functions. Handles are HANDLEs carried as integers.
+// The OS layer on Windows, over the KERNEL32 console and file functions.
+// Handles are HANDLEs carried as integers. Besides passing calls on, it
+// waits out pipes that do not wait (PIPE_NOWAIT), which a caller may hand
+// over as standard input or output, and writes what a pipe does not take at
+// once.
 //
 // char16_t and wchar_t are both UTF-16 code units on Windows; text is
 // handed to the system by reinterpreting the pointer, which is only read
@@ -115,6 +118,14 @@ ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacit
   return ConsoleReadStatus::kLine;
 }
 
+// A pipe in non-blocking mode (PIPE_NOWAIT) has nothing to wait on: a pipe
+// handle is no waitable object, and overlapped I/O needs a handle opened for
+// it. Sleeping a little between tries costs no processor time, and leaves
+// the pipe's mode, which the caller's end shares, as the caller set it.
+void PausePipe() {
+  Sleep(10);
+}
+
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
   count = 0;
   for (;;) {
@@ -127,7 +138,7 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
       // Nothing read: the end of a file, but on a pipe an empty write (or
       // empty message) of the writer, whose end shows as ERROR_BROKEN_PIPE.
       if (!IsPipe(ToHandle(in)))
-        return ReadStatus::kEndOfFile;
+        return ReadStatus::kEndOfInput;
       continue;
     }
     switch (GetLastError()) {
@@ -135,70 +146,91 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
         // A pipe message longer than `size`: its first `size` bytes are
         // here, the next read brings more of it.
         if (read == 0)
-          return ReadStatus::kOtherError;
+          return ReadStatus::kError;
         count = read;
         return ReadStatus::kOk;
       case ERROR_NO_DATA:
-        // A pipe in non-blocking mode (PIPE_NOWAIT) that is empty for now.
-        return ReadStatus::kNotYet;
+        // A pipe in non-blocking mode that is empty for now.
+        PausePipe();
+        continue;
       case ERROR_BROKEN_PIPE:
-        return ReadStatus::kBrokenPipe;
+        return ReadStatus::kEndOfInput;
       default:
-        return ReadStatus::kOtherError;
+        return ReadStatus::kError;
     }
   }
 }
 
-// A pipe in non-blocking mode (PIPE_NOWAIT) has nothing to wait on: a pipe
-// handle is no waitable object, and overlapped I/O needs a handle opened for
-// it. Sleeping a little between tries costs no processor time, and leaves
-// the pipe's mode, which the caller's end shares, as the caller set it.
-constexpr DWORD kPipePollMilliseconds = 10;
-
-void WaitForInput(Handle) {
-  Sleep(kPipePollMilliseconds);
+// How many bytes one write to the pipe `out` may hold: the buffer on its
+// reader's side, as the pipe was made. Nothing when the pipe does not say
+// (a write-only end may not ask; a buffer of 0 grows as needed).
+std::optional<std::size_t> PipeBuffer(HANDLE out) {
+  DWORD flags = 0;
+  DWORD out_buffer = 0;
+  DWORD in_buffer = 0;
+  if (GetNamedPipeInfo(out, &flags, &out_buffer, &in_buffer, nullptr) == 0)
+    return std::nullopt;
+  // The server's output buffer carries what the server writes; its input
+  // buffer what the client writes.
+  const DWORD buffer = (flags & PIPE_SERVER_END) != 0 ? out_buffer : in_buffer;
+  if (buffer == 0)
+    return std::nullopt;
+  return buffer;
 }
 
-WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written) {
-  written = 0;
-  // A pipe in non-blocking mode whose buffer is full takes only part of the
-  // bytes, or none, and says so by success. Under Wine it takes a write
-  // whole or not at all, so a write larger than the room left, or than the
-  // whole buffer, never fits: a write that took nothing is offered again in
-  // halves until a piece fits or even one byte does not.
-  std::size_t piece = std::min(size, kMaxPiece);
-  for (;;) {
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
+  const HANDLE handle = ToHandle(out);
+  const char* next = static_cast<const char*>(bytes);
+  // The most offered in one write: counts are DWORDs, and a pipe in
+  // non-blocking mode takes a write whole or not at all (a message pipe
+  // always, a byte pipe under Wine), so a write larger than its buffer never
+  // fits. Where the pipe names its buffer, a write is cut to that size and
+  // otherwise offered whole until it fits, so that each fits as one
+  // message; where it does not, a write that took nothing is offered again
+  // in halves until a piece fits, or the pipe is waited on once even a
+  // single byte does not.
+  std::size_t most = kMaxPiece;
+  std::optional<std::size_t> buffer;
+  bool buffer_asked = false;
+  while (size > 0) {
+    const std::size_t piece = std::min(size, most);
     DWORD taken = 0;
-    if (WriteFile(ToHandle(out), bytes, static_cast<DWORD>(piece), &taken, nullptr) == 0)
+    if (WriteFile(handle, next, static_cast<DWORD>(piece), &taken, nullptr) == 0)
       return ReaderHasGone(GetLastError()) ? WriteStatus::kReaderGone : WriteStatus::kLost;
-    if (taken > 0 || piece == 0) {
-      written = taken;
-      return WriteStatus::kWritten;
+    if (taken > 0) {
+      next += taken;
+      size -= taken;
+      continue;
     }
     // Anything but a pipe that takes nothing would only be asked again and
     // again. (A write-only pipe handle may not be asked what pipe it is.)
-    if (GetFileType(ToHandle(out)) != FILE_TYPE_PIPE)
+    if (GetFileType(handle) != FILE_TYPE_PIPE)
       return WriteStatus::kLost;
-    if (piece == 1)
-      return WriteStatus::kWritten;  // full: wait, then write again
-    piece /= 2;
+    if (!buffer_asked) {
+      buffer_asked = true;
+      buffer = PipeBuffer(handle);
+    }
+    if (buffer && piece > *buffer) {
+      most = *buffer;
+    } else if (!buffer && piece > 1) {
+      most = piece / 2;
+    } else {
+      PausePipe();  // full: wait for the reader to make room
+      if (!buffer)
+        most = kMaxPiece;
+    }
   }
-}
-
-void WaitForOutput(Handle) {
-  Sleep(kPipePollMilliseconds);
-}
-
-bool Flush(Handle out) {
-  return FlushFileBuffers(ToHandle(out)) != 0;
+  return WriteStatus::kWritten;
 }
 
 // On a pipe FlushFileBuffers waits until the reader has taken every byte,
-// which would hang a parent that reads our output only after we have ended;
+// which would hang a caller that reads our output only after we have ended;
 // and WriteFile keeps no buffer of ours there. On a console, a character
-// device (NUL) or a socket there is nothing to flush either.
-bool FlushMatters(Handle out) {
-  return GetFileType(ToHandle(out)) == FILE_TYPE_DISK;
+// device (NUL) or a socket there is nothing to flush either: only a file on
+// disk is flushed.
+bool Flush(Handle out) {
+  const HANDLE handle = ToHandle(out);
+  return GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0;
 }
 
 // Windows reports a lost write when it is written or flushed; closing the

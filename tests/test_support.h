@@ -1,10 +1,12 @@
 // What the test programs share: the dialogue as it arrives on redirected
-// output, and memory that counts, fails and shows what it hands out.
+// output, redirected input as bytes and as the lines it holds, and memory
+// that counts, fails and shows what it hands out.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +31,25 @@ std::string Joined(const std::vector<std::string>& pieces);
 
 // UTF-16 code units as redirected input carries them: low byte first.
 std::string Utf16Bytes(std::u16string_view units);
+
+// And back: each pair of bytes, low byte first, is a code unit; a lone last
+// byte is none.
+std::u16string Utf16Units(std::string_view bytes);
+
+// Where a line lies in the code units it was split from.
+struct LineSpan {
+  std::size_t start;
+  std::size_t length;
+};
+
+// The lines of redirected input, split plainly from its whole stream of code
+// units: a byte-order mark as the first of them is no text; CR, LF and CR LF
+// end a line; a last line without an end counts; every line is cut to the
+// line cap. A read that fails at byte offset F of the stream (one of
+// `failures`, ascending) ends the line read so far before the code unit
+// whose last byte lies at F or beyond.
+std::vector<LineSpan> ReferenceLines(std::u16string_view units,
+                                     std::span<const std::size_t> failures = {});
 
 // Memory for a test from a pool of its own, which hands everything back when
 // it goes, as the program's pool does. It counts the allocations asked of it

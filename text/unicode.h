@@ -1,13 +1,11 @@
-// UTF-16 <-> UTF-8 conversion for the POSIX side of the OS layer (and for
-// test doubles that need the same conversion). Malformed input never fails:
+// UTF-16 <-> UTF-8 conversion, for the POSIX side of the OS layer and the
+// test double. Malformed input never fails:
 // an unpaired surrogate, or each maximal ill-formed UTF-8 subsequence, comes
 // out as U+FFFD, the way Windows converts since Vista.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
-
-namespace platform {
 
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
@@ -29,11 +27,7 @@ std::size_t PutUtf8(char32_t c, char* out);
 // returns the number of code units written.
 std::size_t PutUtf16(char32_t c, char16_t* out);
 
-// Number of UTF-8 bytes that `text` converts to.
-std::size_t Utf8Size(std::u16string_view text);
-
-// Converts `text` to UTF-8 into `bytes`, which has room for `size` bytes.
-// Returns the number of bytes written, or 0 when they do not all fit.
-std::size_t ConvertToUtf8(std::u16string_view text, char* bytes, std::size_t size);
-
-}  // namespace platform
+// Encodes `text` as UTF-8. With `bytes` null, returns the number of bytes
+// needed; otherwise writes them into `bytes` (room for `size`) and returns
+// their number, or 0 when they do not all fit.
+std::size_t EncodeUtf8(std::u16string_view text, char* bytes, std::size_t size);

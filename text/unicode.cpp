@@ -1,8 +1,7 @@
-#include "platform/unicode.h"
+#include "text/unicode.h"
 
 #include <cstdint>
 
-namespace platform {
 namespace {
 
 bool IsHighSurrogate(char16_t unit) {
@@ -128,19 +127,16 @@ std::size_t PutUtf16(char32_t c, char16_t* out) {
   return 2;
 }
 
-std::size_t Utf8Size(std::u16string_view text) {
-  std::size_t size = 0;
-  for (std::size_t pos = 0; pos < text.size();) {
-    size += Utf8Length(NextCodePointUtf16(text, pos));
-  }
-  return size;
-}
-
-std::size_t ConvertToUtf8(std::u16string_view text, char* bytes, std::size_t size) {
+std::size_t EncodeUtf8(std::u16string_view text, char* bytes, std::size_t size) {
   std::size_t written = 0;
-  char unit[4];
   for (std::size_t pos = 0; pos < text.size();) {
-    const std::size_t n = PutUtf8(NextCodePointUtf16(text, pos), unit);
+    const char32_t c = NextCodePointUtf16(text, pos);
+    if (bytes == nullptr) {
+      written += Utf8Length(c);
+      continue;
+    }
+    char unit[4];
+    const std::size_t n = PutUtf8(c, unit);
     if (n > size - written)
       return 0;
     for (std::size_t i = 0; i < n; ++i)
@@ -148,5 +144,3 @@ std::size_t ConvertToUtf8(std::u16string_view text, char* bytes, std::size_t siz
   }
   return written;
 }
-
-}  // namespace platform

@@ -1,12 +1,13 @@
 // The scripted platform for tests: see fake_platform.h.
-#include "platform/fake_platform.h"
+#include "tests/fake_platform.h"
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 
-#include "platform/cp1252.h"
-#include "platform/unicode.h"
 #include "tests/test_support.h"
+#include "text/cp1252.h"
+#include "text/unicode.h"
 
 namespace fake {
 
@@ -14,23 +15,47 @@ State state;
 
 namespace {
 
-Call& Record(std::string name, platform::Handle handle = 0) {
+Call& Record(Op op, platform::Handle handle = 0) {
   Call& call = state.calls.emplace_back();
-  call.name = std::move(name);
+  call.op = op;
   call.handle = handle;
   return call;
 }
 
 // The answer to the next write, console or bytes.
-WriteAnswer NextWrite() {
+platform::WriteStatus NextWrite() {
   if (state.writes.empty())
     return state.later_writes;
-  const WriteAnswer answer = state.writes.front();
+  const platform::WriteStatus status = state.writes.front();
   state.writes.pop_front();
-  return answer;
+  return status;
 }
 
 }  // namespace
+
+void PrintTo(Op op, std::ostream* os) {
+  static constexpr const char* kNames[] = {
+      "StandardInput",
+      "StandardOutput",
+      "ConsoleWrite",
+      "ConsoleSetLineMode",
+      "ConsoleRead",
+      "ReadBytes",
+      "WriteBytes",
+      "Flush",
+      "CloseOutput",
+      "SetTitle",
+      "SetTextAttribute",
+      "EncodeText",
+      "RegisterControlHandler",
+      "LockCreate",
+      "LockEnter",
+      "LockLeave",
+      "LockDelete",
+  };
+  static_assert(std::size(kNames) == static_cast<std::size_t>(Op::kLockDelete) + 1);
+  *os << kNames[static_cast<std::size_t>(op)];
+}
 
 void Reset() {
   state = State{};
@@ -50,40 +75,42 @@ void QueueStatus(platform::ReadStatus status) {
   state.byte_reads.push_back(ByteAnswer{status, {}, 0});
 }
 
-std::vector<std::string> CallNames() {
-  std::vector<std::string> names;
-  for (const Call& call : state.calls)
-    names.push_back(call.name);
-  return names;
-}
-
-void AnswerWrite(std::size_t nth, WriteAnswer answer, Times times) {
-  state.writes.assign(nth - 1, WriteAnswer{});
+void AnswerWrite(std::size_t nth, platform::WriteStatus status, Times times) {
+  state.writes.assign(nth - 1, platform::WriteStatus::kWritten);
   if (times == Times::kOnce) {
-    state.writes.push_back(answer);
+    state.writes.push_back(status);
   } else {
-    state.later_writes = answer;
+    state.later_writes = status;
   }
 }
 
-std::vector<std::uint32_t> AskedOf(std::string_view name) {
+std::vector<Op> Ops() {
+  std::vector<Op> ops;
+  for (const Call& call : state.calls)
+    ops.push_back(call.op);
+  return ops;
+}
+
+std::vector<std::uint32_t> AskedOf(Op op) {
   std::vector<std::uint32_t> asked;
   for (const Call& call : state.calls) {
-    if (call.name == name)
+    if (call.op == op)
       asked.push_back(call.asked);
   }
   return asked;
 }
 
-std::size_t CountOf(std::string_view name) {
-  return static_cast<std::size_t>(std::count_if(
-      state.calls.begin(), state.calls.end(), [&](const Call& call) { return call.name == name; }));
+std::size_t CountOf(Op op) {
+  return static_cast<std::size_t>(std::count_if(state.calls.begin(), state.calls.end(),
+                                                [op](const Call& call) { return call.op == op; }));
 }
 
 std::string WrittenBytes() {
   std::string bytes;
-  for (const Call& call : state.calls)
-    bytes.append(call.bytes, 0, call.taken);
+  for (const Call& call : state.calls) {
+    if (call.arrived)
+      bytes += call.bytes;
+  }
   return bytes;
 }
 
@@ -92,33 +119,34 @@ std::string WrittenBytes() {
 namespace platform {
 
 using fake::NextWrite;
+using fake::Op;
 using fake::Record;
 using fake::state;
 
 Handle StandardInput() {
-  Record("StandardInput");
+  Record(Op::kStandardInput);
   return fake::kInput;
 }
 
 Handle StandardOutput() {
-  Record("StandardOutput");
+  Record(Op::kStandardOutput);
   return fake::kOutput;
 }
 
 std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
-  Record("ConsoleWrite", out).text = text;
+  Record(Op::kConsoleWrite, out).text = text;
   if (!state.console_write_ok)
     return std::nullopt;
-  return NextWrite().status;
+  return NextWrite();
 }
 
 void ConsoleSetLineMode(Handle in) {
-  Record("ConsoleSetLineMode", in);
+  Record(Op::kConsoleSetLineMode, in);
 }
 
 ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity,
                               std::uint32_t& count) {
-  Record("ConsoleRead", in).asked = capacity;
+  Record(Op::kConsoleRead, in).asked = capacity;
   count = 0;
   if (state.console_reads.empty())
     return ConsoleReadStatus::kNotConsole;
@@ -143,10 +171,10 @@ ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacit
 }
 
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
-  Record("ReadBytes", in).asked = size;
+  Record(Op::kReadBytes, in).asked = size;
   count = 0;
   if (state.byte_reads.empty())
-    return ReadStatus::kEndOfFile;
+    return ReadStatus::kEndOfInput;
   fake::ByteAnswer& answer = state.byte_reads.front();
   if (answer.status != ReadStatus::kOk) {
     ReadStatus status = answer.status;
@@ -162,73 +190,57 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   return ReadStatus::kOk;
 }
 
-void WaitForInput(Handle in) {
-  Record("WaitForInput", in);
-}
-
-WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size, std::size_t& written) {
-  fake::Call& call = Record("WriteBytes", out);
+WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
+  fake::Call& call = Record(Op::kWriteBytes, out);
   call.bytes.assign(static_cast<const char*>(bytes), size);
-  const fake::WriteAnswer answer = NextWrite();
-  written = answer.status == WriteStatus::kWritten ? std::min(size, answer.taken) : 0;
-  call.taken = written;
-  return answer.status;
-}
-
-void WaitForOutput(Handle out) {
-  Record("WaitForOutput", out);
+  const WriteStatus status = NextWrite();
+  call.arrived = status == WriteStatus::kWritten;
+  return status;
 }
 
 bool Flush(Handle out) {
-  Record("Flush", out);
+  Record(Op::kFlush, out);
   return state.flush_ok;
 }
 
 bool CloseOutput(Handle out) {
-  Record("CloseOutput", out);
+  Record(Op::kCloseOutput, out);
   return state.close_ok;
 }
 
-bool FlushMatters(Handle out) {
-  Record("FlushMatters", out);
-  return state.flush_matters;
-}
-
 bool SetTitle(std::u16string_view title) {
-  Record("SetTitle").text = title;
+  Record(Op::kSetTitle).text = title;
   return state.title_ok;
 }
 
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
-  Record("SetTextAttribute", out).attribute = attribute;
+  Record(Op::kSetTextAttribute, out).attribute = attribute;
   return state.attribute_ok;
 }
 
 // The real conversions: an unpaired surrogate becomes U+FFFD in UTF-8, and
 // the ANSI code page is Windows-1252.
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
-  Record(page == CodePage::kUtf8 ? "EncodeText(utf8)" : "EncodeText(ansi)");
-  if (page == CodePage::kAnsi)
-    return EncodeCp1252(text, bytes, size);
-  return bytes == nullptr ? Utf8Size(text) : ConvertToUtf8(text, bytes, size);
+  Record(Op::kEncodeText).page = page;
+  return page == CodePage::kAnsi ? EncodeCp1252(text, bytes, size) : EncodeUtf8(text, bytes, size);
 }
 
 void RegisterControlHandler(ControlHandler handler) {
-  Record("RegisterControlHandler");
+  Record(Op::kRegisterControlHandler);
   state.handler = handler;
 }
 
 void LockCreate() {
-  Record("LockCreate");
+  Record(Op::kLockCreate);
 }
 void LockEnter() {
-  Record("LockEnter");
+  Record(Op::kLockEnter);
 }
 void LockLeave() {
-  Record("LockLeave");
+  Record(Op::kLockLeave);
 }
 void LockDelete() {
-  Record("LockDelete");
+  Record(Op::kLockDelete);
 }
 
 }  // namespace platform

@@ -1,11 +1,10 @@
-#include "platform/unicode.h"
+#include "text/unicode.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
 
-namespace platform {
 namespace {
 
 // Whole-text conversions, built from the per-character functions the way
@@ -38,10 +37,10 @@ TEST_P(ToUtf8, AppendSizeAndBufferConversionAgree) {
   std::string appended;
   AppendUtf8(c.text, appended);
   EXPECT_EQ(appended, c.bytes);
-  EXPECT_EQ(Utf8Size(c.text), c.bytes.size());
+  EXPECT_EQ(EncodeUtf8(c.text, nullptr, 0), c.bytes.size());
 
   std::string buffer(c.bytes.size(), '\0');
-  EXPECT_EQ(ConvertToUtf8(c.text, buffer.data(), buffer.size()), c.bytes.size());
+  EXPECT_EQ(EncodeUtf8(c.text, buffer.data(), buffer.size()), c.bytes.size());
   EXPECT_EQ(buffer, c.bytes);
 }
 
@@ -62,9 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ToUtf8Buffer, TooSmallBufferGivesZero) {
   char buffer[4] = {};
-  EXPECT_EQ(ConvertToUtf8(u"\u00E4\u00E4\u00E4", buffer, 5), 0u);  // needs 6
-  EXPECT_EQ(ConvertToUtf8(u"abc", buffer, 2), 0u);
-  EXPECT_EQ(ConvertToUtf8(u"ab", buffer, 4), 2u);
+  EXPECT_EQ(EncodeUtf8(u"\u00E4\u00E4\u00E4", buffer, 5), 0u);  // needs 6
+  EXPECT_EQ(EncodeUtf8(u"abc", buffer, 2), 0u);
+  EXPECT_EQ(EncodeUtf8(u"ab", buffer, 4), 2u);
 }
 
 struct ToUtf16Case {
@@ -126,8 +125,7 @@ TEST(RoundTrip, EveryScalarValue) {
   std::u16string back;
   AppendUtf16(bytes, back);
   EXPECT_TRUE(back == text);
-  EXPECT_EQ(Utf8Size(text), bytes.size());
+  EXPECT_EQ(EncodeUtf8(text, nullptr, 0), bytes.size());
 }
 
 }  // namespace
-}  // namespace platform

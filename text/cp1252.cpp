@@ -1,11 +1,10 @@
 // Windows-1252, the ANSI code page of Western European Windows systems.
-#include "platform/cp1252.h"
+#include "text/cp1252.h"
 
 #include <iterator>
 
-#include "platform/unicode.h"
+#include "text/unicode.h"
 
-namespace platform {
 namespace {
 
 // The characters of bytes 0x80 to 0x9F; 0 where the code page has none.
@@ -41,5 +40,3 @@ std::size_t EncodeCp1252(std::u16string_view text, char* bytes, std::size_t size
   }
   return written;
 }
-
-}  // namespace platform
