@@ -647,8 +647,15 @@ class Terminal:
     """The program on a pseudo-terminal; the test is the user at the
     keyboard (the master side)."""
 
-    def __init__(self, term="xterm", raw=False):
+    def __init__(self, term="xterm", raw=False, full=False):
         self.master, follower = os.openpty()
+        # With `full`, the terminal does not wait (O_NONBLOCK, shared with
+        # the program) and its output queue is full when the program starts:
+        # it holds `filler` until the test starts reading.
+        self.filler = b""
+        if full:
+            os.set_blocking(follower, False)
+            self.filler = fill_pipe(follower)
         if raw:
             # As another program may leave it: no line editing, no echo, no
             # signal keys, CR passed on as CR.
@@ -742,21 +749,30 @@ class TerminalTest(E2ECase):
 
     @linux_only
     def test_typed_session(self):
-        terminal = self.open_terminal(term="xterm")
-        terminal.expect(b"Dezimalpunkt:   ")
-        terminal.wait_for_line_mode()
-        attrs = terminal.attrs()
-        terminal.type(b"550\r")
-        expected = (TITLE_SEQUENCE + COLOUR_SEQUENCE + as_shown(HEAD, attrs) + b"550" +
-                    enter_echo(attrs) + as_shown(after_prompt("550.00", "84.120"), attrs))
-        terminal.expect(as_shown(CLOSING, attrs))
-        self.assertEqual(bytes(terminal.out), expected)
-        time.sleep(0.4)
-        self.assertIsNone(terminal.proc.poll(), "the program ended instead of waiting")
-        terminal.type(b"\r")
-        self.assertEqual(terminal.finish(), 0)
-        # Only the echo of Enter follows; in particular no colour reset.
-        self.assertEqual(bytes(terminal.out), expected + enter_echo(attrs))
+        """Also on a terminal that takes output slowly: one that does not
+        wait, with its output queue full at the start. The program waits for
+        room, without a busy loop, and every byte arrives."""
+        for full in (False, True):
+            with self.subTest(full=full):
+                terminal = self.open_terminal(term="xterm", full=full)
+                if full:
+                    time.sleep(0.5)
+                    self.assertIsNone(terminal.proc.poll(), "the program ended on a full terminal")
+                terminal.expect(b"Dezimalpunkt:   ")
+                terminal.wait_for_line_mode()
+                attrs = terminal.attrs()
+                terminal.type(b"550\r")
+                expected = (terminal.filler + TITLE_SEQUENCE + COLOUR_SEQUENCE +
+                            as_shown(HEAD, attrs) + b"550" + enter_echo(attrs) +
+                            as_shown(after_prompt("550.00", "84.120"), attrs))
+                terminal.expect(as_shown(CLOSING, attrs))
+                self.assertEqual(bytes(terminal.out), expected)
+                time.sleep(0.4)
+                self.assertIsNone(terminal.proc.poll(), "the program ended instead of waiting")
+                terminal.type(b"\r")
+                self.assertEqual(terminal.finish(), 0)
+                # Only the echo of Enter follows; in particular no colour reset.
+                self.assertEqual(bytes(terminal.out), expected + enter_echo(attrs))
 
     @linux_only
     def test_escape_sequences_only_for_capable_terminals(self):

@@ -227,8 +227,10 @@ struct CallerCase {
   Source source;      // standard input: kPipe, kMessagePipe, kFile or kNoWaitPipe
   std::string input;  // written in one write (one message), then closed
   // Standard output: a pipe that waits, read once the program has ended; or
-  // a pipe that does not wait, with room for only 64 bytes, read meanwhile.
-  bool no_wait_output = false;
+  // a pipe that does not wait, with little room, read meanwhile: a byte
+  // pipe with 64 bytes, or a message pipe with 100, each of whose messages
+  // must be one whole write.
+  PipeMode output = PipeMode::kBytes;
   int input_after_ms = 0;   // how long the caller takes to write the input
   int reader_after_ms = 0;  // how long the reader of a pipe that does not wait takes to start
 };
@@ -242,10 +244,12 @@ std::vector<CallerCase> CallerCases() {
       {"MessagePipeOneLongMessage", Source::kMessagePipe, long_line},
       {"FileWithByteOrderMark", Source::kFile, "\xFF\xFE" + Utf16Bytes(u"550\r\n")},
       // A read finds nothing yet, then the input comes: it is waited for.
-      {"NoWaitInputPipeWithLateInput", Source::kNoWaitPipe, input, false, 300},
+      {"NoWaitInputPipeWithLateInput", Source::kNoWaitPipe, input, PipeMode::kBytes, 300},
       // Writes find the pipe full and take part of the bytes or none: the
       // rest is written once the reader has made room.
-      {"NoWaitOutputPipeWithLateReader", Source::kPipe, input, true, 0, 1000},
+      {"NoWaitOutputPipeWithLateReader", Source::kPipe, input, PipeMode::kNoWaitWriter, 0, 1000},
+      {"NoWaitMessagePipeGetsWholeLines", Source::kPipe, input, PipeMode::kNoWaitMessageWriter, 0,
+       1000},
   };
 }
 
@@ -258,7 +262,7 @@ class CallerTest : public testing::TestWithParam<CallerCase> {};
 // dialogue arrives.
 TEST_P(CallerTest, ProgramGivesTheWholeDialogue) {
   const CallerCase& c = GetParam();
-  Pipe out(c.no_wait_output ? PipeMode::kNoWaitWriter : PipeMode::kBytes, 64);
+  Pipe out(c.output, c.output == PipeMode::kNoWaitMessageWriter ? 100 : 64);
   std::optional<Pipe> in;
   std::optional<TempFile> file;
   HANDLE child_in = nullptr;
@@ -289,11 +293,13 @@ TEST_P(CallerTest, ProgramGivesTheWholeDialogue) {
       << "cannot start the program: error " << GetLastError();
   CloseHandle(process.hThread);
   out.CloseWrite();
-  std::future<std::string> output_meanwhile;
-  if (c.no_wait_output) {
+  std::future<std::vector<std::string>> output_meanwhile;
+  if (c.output != PipeMode::kBytes) {
     output_meanwhile = std::async(std::launch::async, [&out, &c] {
       Sleep(static_cast<DWORD>(c.reader_after_ms));
-      return ReadToEnd(out.read());
+      if (c.output == PipeMode::kNoWaitMessageWriter)
+        return ReadMessages(out.read());
+      return std::vector<std::string>{ReadToEnd(out.read())};
     });
   }
   if (file) {
@@ -313,8 +319,14 @@ TEST_P(CallerTest, ProgramGivesTheWholeDialogue) {
   GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hProcess);
   EXPECT_EQ(exit_code, 0u);
-  const std::string output = c.no_wait_output ? output_meanwhile.get() : ReadToEnd(out.read());
-  EXPECT_EQ(output, test_support::Joined(test_support::DialogueWrites("550.00", "84.120")));
+  const std::vector<std::string> dialogue = test_support::DialogueWrites("550.00", "84.120");
+  if (c.output == PipeMode::kNoWaitMessageWriter) {
+    EXPECT_EQ(output_meanwhile.get(), dialogue);
+    return;
+  }
+  const std::string output =
+      c.output == PipeMode::kBytes ? ReadToEnd(out.read()) : output_meanwhile.get().front();
+  EXPECT_EQ(output, test_support::Joined(dialogue));
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, CallerTest, testing::ValuesIn(CallerCases()),

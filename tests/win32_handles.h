@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace win32_handles {
 
@@ -22,6 +23,10 @@ enum class PipeMode {
   kMessages,      // a named pipe in message mode, as a parent may make one
   kNoWaitReader,  // a named byte pipe whose reading end does not wait (PIPE_NOWAIT)
   kNoWaitWriter,  // a named byte pipe whose writing end does not wait
+  // A named message pipe whose writing end does not wait; that end is read
+  // and write, so it may ask the pipe's buffer size, and the reading end
+  // reads whole messages.
+  kNoWaitMessageWriter,
 };
 
 // A pipe from write() to read(). A named pipe is made by the end that does
@@ -39,11 +44,20 @@ class Pipe {
                               std::to_wstring(++serial);
     const DWORD type = mode == PipeMode::kMessages
                            ? PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT
+                       : mode == PipeMode::kNoWaitMessageWriter
+                           ? PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT
                            : PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_NOWAIT;
     if (mode == PipeMode::kNoWaitWriter) {
       write_ =
           CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, type, 1, buffer, buffer, 0, nullptr);
       read_ = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    } else if (mode == PipeMode::kNoWaitMessageWriter) {
+      write_ =
+          CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, type, 1, buffer, buffer, 0, nullptr);
+      read_ = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr);
+      DWORD read_mode = PIPE_READMODE_MESSAGE;
+      EXPECT_TRUE(SetNamedPipeHandleState(read_, &read_mode, nullptr, nullptr));
     } else {
       read_ =
           CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND, type, 1, buffer, buffer, 0, nullptr);
@@ -81,6 +95,16 @@ inline std::string ReadToEnd(HANDLE handle) {
   while (ReadFile(handle, block, sizeof block, &count, nullptr) && count > 0)
     bytes.append(block, count);
   return bytes;
+}
+
+// The messages of a message pipe, each whole, until its writer has gone.
+inline std::vector<std::string> ReadMessages(HANDLE handle) {
+  std::vector<std::string> messages;
+  char block[4096];
+  DWORD count = 0;
+  while (ReadFile(handle, block, sizeof block, &count, nullptr))
+    messages.emplace_back(block, count);
+  return messages;
 }
 
 // A file in Wine's (or Windows') temporary folder, deleted afterwards.
