@@ -19,7 +19,8 @@ The same input gives the same bytes, wherever and whenever it is built:
 - wixl writes the build's own time into the summary information (created,
   last saved) and a random package code; both are rewritten in place: the
   times as above, the package code as a name-based UUID of the package's
-  own bytes, so that it changes whenever anything in the package does.
+  own bytes, so that it changes whenever anything in the package does
+  (and the template's language as the product's).
 """
 
 import argparse
@@ -55,13 +56,14 @@ def product_code(version):
 
 def build_time(source_dir):
     """Seconds since 1970 that the package's times say."""
-    if os.environ.get("SOURCE_DATE_EPOCH"):
-        seconds = int(os.environ["SOURCE_DATE_EPOCH"])
-    else:
-        commit = subprocess.run(["git", "-C", str(source_dir), "log", "-1", "--format=%ct"],
-                                capture_output=True, text=True) if source_dir else None
-        seconds = int(commit.stdout) if commit and commit.returncode == 0 else EARLIEST
-    return max(seconds, EARLIEST)
+    seconds = os.environ.get("SOURCE_DATE_EPOCH")
+    if not seconds and source_dir:
+        try:  # empty outside a git checkout
+            seconds = subprocess.run(["git", "-C", str(source_dir), "log", "-1", "--format=%ct"],
+                                     capture_output=True, text=True).stdout.strip()
+        except OSError:  # no git
+            pass
+    return max(int(seconds or 0), EARLIEST)
 
 
 def braced(code):
@@ -79,6 +81,10 @@ class CompoundFile:
         if data[:8] != self.SIGNATURE:
             fail("not an OLE compound file")
         self.data = data
+        # The header: the sizes of sectors and mini sectors (as powers of 2),
+        # the directory's first sector, the size up to which a stream lies in
+        # mini sectors, the mini FAT's first sector, the chain of further
+        # FAT sector lists, and the first 109 FAT sectors.
         sector_shift, mini_shift = struct.unpack_from("<HH", data, 30)
         self.sector, self.mini = 1 << sector_shift, 1 << mini_shift
         directory_start, = struct.unpack_from("<I", data, 48)
@@ -97,16 +103,20 @@ class CompoundFile:
         mini_fat = b"".join(self.read(self.chain(mini_fat_start, self.fat), self.sector))
         self.mini_fat = struct.unpack(f"<{len(mini_fat) // 4}I", mini_fat)
         directory = b"".join(self.read(self.chain(directory_start, self.fat), self.sector))
+        # Directory entries of 128 bytes: the name in UTF-16 and its size
+        # in bytes with the closing zero, the first sector and the size.
         self.entries = {}
         for at in range(0, len(directory), 128):
             length, = struct.unpack_from("<H", directory, at + 64)
             name = directory[at:at + max(0, length - 2)].decode("utf-16-le")
             start, size = struct.unpack_from("<II", directory, at + 116)
             self.entries.setdefault(name, (start, size))
+        # The mini sectors lie in the root entry's stream.
         root_start, _ = self.entries["Root Entry"]
         self.mini_stream = [self.at(s) for s in self.chain(root_start, self.fat)]
 
     def at(self, sector):
+        """Sector 0 follows the header, which takes a sector."""
         return (sector + 1) * self.sector
 
     def chain(self, start, table):
@@ -169,7 +179,9 @@ def set_summary(stream, values):
 
 
 def fix_summary(path, seconds):
-    """The times and the package code, made reproducible, in place."""
+    """The times, the package code and the template, made reproducible, in
+    place. The package code is derived from the package with a code of
+    zeros."""
     data = bytearray(path.read_bytes())
     package = CompoundFile(data)
     name = "\x05SummaryInformation"

@@ -6,16 +6,18 @@ Usage:
 
 Builds build-win64/helligkeit-VERSION-win64.msi with the `msi` workflow
 preset, and from the same staged files a package of the lower version
-0.0.1 (CPack with CPACK_PACKAGE_VERSION set). Then, in a new Wine prefix of
-its own, removed at the end:
+0.0.1 (CPack with CPACK_PACKAGE_VERSION set). The package must declare
+itself per user, needing no elevation (msiinfo). Then, in a new Wine prefix
+of its own, removed at the end, it
 
 - installs the lower version, then the package over it, then the package
   once more: each time one product is installed, at last the newer; its
-  Installed-apps entry has the name, publisher, version and help link;
-- the installed program gives the exact dialogue through a pipe;
-- the Start-menu shortcut points at the installed program, starts it in the
-  user's folder and shows its icon; the entry's icon is the built one;
-- removes it: the prefix's files and its registry (HKCU and HKLM, as
+  Installed-apps entry has the name, publisher, version, help link and the
+  built icon;
+- runs the installed program: the exact dialogue through a pipe;
+- reads the Start-menu shortcut: it points at the installed program, starts
+  it in the user's folder and shows the program's icon;
+- removes the product: the prefix's files and its registry (HKCU and HKLM, as
   `regedit /E` exports them) are as they were before the first
   installation, but for what Wine and Windows Installer keep for
   themselves (IGNORED_FILES, IGNORED_KEYS, INSTALLER_KEYS).
@@ -30,9 +32,10 @@ import sys
 import tempfile
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
+from check_packages import ROOT, project_version, run
+
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]
-from make_msi import product_code  # noqa: E402
+from make_msi import braced, product_code  # noqa: E402
 from test_support import utf16, whole_output  # noqa: E402
 
 WINE_RUN = ROOT / "cmake" / "wine-run"
@@ -58,12 +61,8 @@ IGNORED_KEYS = re.compile(r"HKEY_CURRENT_USER\\(Software\\Wine|Control Panel)(\\
 INSTALLER_KEYS = re.compile(r"HKEY_CURRENT_USER\\Software\\Microsoft\\Installer"
                             r"(\\(Features|Products|UpgradeCodes))?"
                             r"|HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
-                            r"\\Installer\\(UpgradeCodes|UserData(\\S-[-0-9]+(\\(Components|Products))?)?)")
-
-
-def run(*command, **kwargs):
-    print("+", " ".join(str(word) for word in command), flush=True)
-    return subprocess.run([str(word) for word in command], **{"check": True, **kwargs})
+                            r"\\Installer\\(UpgradeCodes"
+                            r"|UserData(\\S-[-0-9]+(\\(Components|Products))?)?)")
 
 
 def fail(message):
@@ -103,7 +102,7 @@ class Prefix:
                                  windows_path(package), "/qn", "/l*v", windows_path(log)],
                                 env=self.env)
         if result.returncode != 0:
-            print(log.read_bytes().decode("utf-16", "replace")[-3000:], file=sys.stderr)
+            print(log.read_text(errors="replace")[-3000:], file=sys.stderr)
             fail(f"msiexec {action} {package.name} ended with {result.returncode}")
 
     def unix(self, path):
@@ -111,16 +110,20 @@ class Prefix:
         check(path[:3].upper() == "C:\\", f"{path} is not on drive C:")
         return self.path / "drive_c" / path[3:].replace("\\", "/")
 
+    def registry(self):
+        """HKCU and HKLM as {key: {value line, ...}}."""
+        keys = {}
+        for root in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"):
+            export = self.work / "export.reg"
+            self.wine("regedit", "/E", windows_path(export), root)
+            keys |= parse_registry(export.read_bytes().decode("utf-16"))
+        return keys
+
     def state(self):
         """The prefix's files and its registry, for comparing."""
         files = {"./" + str(p.relative_to(self.path)) for p in self.path.rglob("*")
                  if "dosdevices" not in p.parts}
-        registry = {}
-        for root in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"):
-            export = self.work / "export.reg"
-            self.wine("regedit", "/E", windows_path(export), root)
-            registry |= parse_registry(export.read_bytes().decode("utf-16"))
-        return files, registry
+        return files, self.registry()
 
 
 def parse_registry(text):
@@ -189,10 +192,23 @@ def read_shortcut(path):
     return found
 
 
+def check_per_user(package):
+    """What Windows reads to install without asking for administrator rights,
+    which Wine never asks for: the summary information says that the package
+    needs no elevation (bit 3 of its word count), and without ALLUSERS the
+    installation is per user."""
+    summary = run("msiinfo", "suminfo", package, capture_output=True, text=True).stdout
+    word_count = re.search(r"^Source: (\d+)", summary, re.M)
+    check(word_count and int(word_count.group(1)) & 8,
+          f"{package.name} asks for elevation:\n{summary}")
+    properties = run("msiinfo", "export", package, "Property", capture_output=True, text=True)
+    check("ALLUSERS" not in properties.stdout, f"{package.name} sets ALLUSERS")
+
+
 def check_installed(prefix, version, icon):
-    files, registry = prefix.state()
+    registry = prefix.registry()
     entries = products(registry)
-    code = "{" + str(product_code(version)).upper() + "}"
+    code = braced(product_code(version))
     check(list(entries) == [code], f"installed: {list(entries)}, not {code} alone")
     entry = entries[code]
     folder = prefix.profile / "AppData" / "Local" / "Programs" / "helligkeit"
@@ -226,8 +242,8 @@ def check_shortcut(prefix, program):
 
 
 def check_dialogue(prefix, program):
-    result = prefix.wine(program, input=utf16("550\r\n\r\n"), capture_output=True,
-                         check=False)
+    result = subprocess.run([str(WINE_RUN), str(prefix.path), str(program)], env=prefix.env,
+                            input=utf16("550\r\n\r\n"), capture_output=True)
     check(result.returncode == 0 and result.stdout == whole_output("550.00", "84.120"),
           f"the installed program gave exit code {result.returncode} and {result.stdout!r}")
 
@@ -250,17 +266,16 @@ def compare(before, after):
 def main():
     run("cmake", "--workflow", "--preset", "msi", stdout=subprocess.DEVNULL)
     build = ROOT / "build-win64-package"
-    version = next(line.split("=", 1)[1] for line in (build / "CMakeCache.txt").read_text()
-                   .splitlines() if line.startswith("CMAKE_PROJECT_VERSION:"))
+    version = project_version(build)
     package = ROOT / "build-win64" / f"helligkeit-{version}-win64.msi"
     icon = build / "calculator" / "helligkeit.ico"
     work = Path(tempfile.mkdtemp(prefix="helligkeit-installer."))
-    prefix = None
     try:
         lower = work / f"helligkeit-{LOWER_VERSION}-win64.msi"
         run("cpack", "--config", build / "CPackConfig.cmake", "-G", "External", "-B", work,
             "-D", f"CPACK_PACKAGE_VERSION={LOWER_VERSION}",
             "-D", f"CPACK_PACKAGE_FILE_NAME={lower.stem}", stdout=subprocess.DEVNULL)
+        check_per_user(package)
         prefix = Prefix(work)
         before = prefix.state()
         prefix.msiexec("/i", lower)
@@ -273,8 +288,8 @@ def main():
         prefix.msiexec("/x", package)
         compare(before, prefix.state())
     finally:
-        if prefix:
-            run(WINE_RUN, prefix.path, "--stop")
+        if (work / "wine").exists():
+            run(WINE_RUN, work / "wine", "--stop")
         shutil.rmtree(work)
     print(f"installer of version {version}: installed, upgraded and removed under Wine")
 
