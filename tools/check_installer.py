@@ -4,23 +4,13 @@
 Usage:
     tools/check_installer.py
 
-Builds build-win64/helligkeit-VERSION-win64.msi with the `msi` workflow
-preset, and from the same staged files a package of the lower version
-0.0.1 (CPack with CPACK_PACKAGE_VERSION set). The package must declare
-itself per user, needing no elevation (msiinfo). Then, in a new Wine prefix
-of its own, removed at the end, it
-
-- installs the lower version, then the package over it, then the package
-  once more: each time one product is installed, at last the newer; its
-  Installed-apps entry has the name, publisher, version, help link and the
-  built icon;
-- runs the installed program: the exact dialogue through a pipe;
-- reads the Start-menu shortcut: it points at the installed program, starts
-  it in the user's folder and shows the program's icon;
-- removes the product: the prefix's files and its registry (HKCU and HKLM, as
-  `regedit /E` exports them) are as they were before the first
-  installation, but for what Wine and Windows Installer keep for
-  themselves (IGNORED_FILES, IGNORED_KEYS, INSTALLER_KEYS).
+Builds the installer with the `msi` workflow preset and, from the same
+staged files, one of the version 0.0.1. In a new Wine prefix of its own it
+installs the lower version, the installer over it and the installer again
+(one product each time, at last the newer, with its Installed-apps entry),
+runs the installed program through a pipe, reads the Start-menu shortcut,
+and removes the product: the prefix's files and registry must then be as
+before, but for what Wine and Windows Installer keep for themselves.
 """
 
 import os
@@ -140,19 +130,9 @@ def parse_registry(text):
 
 def values(lines):
     """A key's values by name; text without its quotes and escapes."""
-    found = {}
-    for line in lines:
-        name, value = line.split("=", 1)
-        if value.startswith('"'):
-            value = value[1:-1].replace('\\"', '"').replace("\\\\", "\\")
-        found[name.strip('"')] = value
-    return found
-
-
-def products(registry):
-    """The Installed-apps entries named Helligkeit, by product code."""
-    return {key.rsplit("\\", 1)[1]: values(lines) for key, lines in registry.items()
-            if key.startswith(UNINSTALL + "\\") and values(lines).get("DisplayName") == NAME}
+    pairs = (line.split("=", 1) for line in lines)
+    return {name.strip('"'): value[1:-1].replace("\\\\", "\\") if value[0] == '"' else value
+            for name, value in pairs}
 
 
 def packed(code):
@@ -165,29 +145,24 @@ def packed(code):
 
 
 def read_shortcut(path):
-    """What a .lnk file (MS-SHLLINK) says: the target from its link info,
-    and its strings (description, working folder, icon, ...)."""
+    """What a .lnk file (MS-SHLLINK, strings in UTF-16) says: the target from
+    its link info, and its strings (description, working folder, icon, ...)."""
     data = path.read_bytes()
-    size, flags = struct.unpack_from("<I", data, 0)[0], struct.unpack_from("<I", data, 20)[0]
-    at, found = size, {}
+    at, found = struct.unpack_from("<I", data, 0)[0], {}
+    flags, = struct.unpack_from("<I", data, 20)
+    check(flags & 0x80, f"{path.name} holds no UTF-16 strings")
     if flags & 0x01:  # an ID list, skipped
         at += 2 + struct.unpack_from("<H", data, at)[0]
     if flags & 0x02:  # link info: the local base path and the common suffix
         info_size, _, _, _, base, _, suffix = struct.unpack_from("<7I", data, at)
-
-        def text(offset):
-            return data[at + offset:data.index(b"\0", at + offset)].decode("latin-1")
-
-        found["target"] = text(base) + text(suffix)
+        found["target"] = "".join(data[at + o:data.index(b"\0", at + o)].decode("latin-1")
+                                  for o in (base, suffix))
         at += info_size
-    unicode = flags & 0x80
     for bit, name in ((0x04, "description"), (0x08, "relative path"), (0x10, "working folder"),
                       (0x20, "arguments"), (0x40, "icon")):
         if flags & bit:
-            count = struct.unpack_from("<H", data, at)[0] * (2 if unicode else 1)
-            raw = data[at + 2:at + 2 + count]
-            found[name] = (raw.decode("utf-16-le") if unicode else raw.decode("latin-1"))
-            found[name] = found[name].rstrip("\0")
+            count = 2 * struct.unpack_from("<H", data, at)[0]
+            found[name] = data[at + 2:at + 2 + count].decode("utf-16-le").rstrip("\0")
             at += 2 + count
     return found
 
@@ -207,7 +182,8 @@ def check_per_user(package):
 
 def check_installed(prefix, version, icon):
     registry = prefix.registry()
-    entries = products(registry)
+    entries = {key.rsplit("\\", 1)[1]: values(lines) for key, lines in registry.items()
+               if key.startswith(UNINSTALL + "\\") and values(lines).get("DisplayName") == NAME}
     code = braced(product_code(version))
     check(list(entries) == [code], f"installed: {list(entries)}, not {code} alone")
     entry = entries[code]
