@@ -22,7 +22,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from check_packages import ROOT, project_version, run
+from check_packages import ROOT, PeFile, project_version, run
 
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]
 from make_msi import braced, product_code  # noqa: E402
@@ -215,6 +215,13 @@ def check_shortcut(prefix, program):
           f"the shortcut starts in {found.get('working folder')}, not in the user's folder")
     check(found.get("icon") in (None, found["target"]),
           f"the shortcut shows the icon {found.get('icon')}, not the program's")
+    # The program's icon: a group of icons (resource type 14) among its
+    # resources.
+    pe = PeFile(program.read_bytes())
+    base = pe.offset(pe.resource_rva)
+    named, ids = struct.unpack_from("<HH", pe.data, base + 12)
+    types = [struct.unpack_from("<I", pe.data, base + 16 + 8 * i)[0] for i in range(named + ids)]
+    check(14 in types, f"{program.name} has no icon: resource types {types}")
 
 
 def check_dialogue(prefix, program):
