@@ -1,0 +1,281 @@
+#!/usr/bin/env python3
+"""Builds the Windows installer and installs, upgrades and removes it under Wine.
+
+Usage:
+    tools/check_installer.py
+
+Builds the installer with the `msi` workflow preset and, from the same
+staged files, one of the version 0.0.1. In a new Wine prefix of its own it
+installs the lower version, the installer over it and the installer again
+(one product each time, at last the newer, with its Installed-apps entry),
+runs the installed program through a pipe, reads the Start-menu shortcut,
+and removes the product: the prefix's files and registry must then be as
+before, but for what Wine and Windows Installer keep for themselves.
+"""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+from check_packages import ROOT, PeFile, project_version, run
+
+sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]
+from make_msi import braced, product_code  # noqa: E402
+from test_support import utf16, whole_output  # noqa: E402
+
+WINE_RUN = ROOT / "cmake" / "wine-run"
+LOWER_VERSION = "0.0.1"
+NAME, PUBLISHER = "Helligkeit", "the helligkeit authors"
+UNINSTALL = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+PRODUCTS = r"HKEY_CURRENT_USER\Software\Microsoft\Installer\Products"
+# Left alone when comparing the prefix before and after: Wine's registry
+# files (the registry is compared through its exports) and the folders in
+# which Windows Installer caches packages and icons, which Wine makes on
+# first use and every Windows has.
+IGNORED_FILES = re.compile(r"(\./[^/]*\.reg|\./\.update-timestamp|\./drive_c/windows/Installer"
+                           r"|\./drive_c/users/[^/]+/AppData/Roaming/Microsoft/Installer)$")
+# Keys that Wine rewrites by itself: its own settings (under them
+# MenuFiles, which ties the Linux desktop's menu entries to shortcuts),
+# the desktop colours, the network adapters and the hardware and drivers it
+# finds at each start, with time stamps.
+IGNORED_KEYS = re.compile(r"HKEY_CURRENT_USER\\(Software\\Wine|Control Panel)(\\|$)"
+                          r"|HKEY_LOCAL_MACHINE\\(System"
+                          r"|Software\\(Wow6432Node\\)?Microsoft\\Windows NT\\CurrentVersion"
+                          r"\\NetworkCards)(\\|$)")
+# Windows Installer's own keys, which stay behind empty.
+INSTALLER_KEYS = re.compile(r"HKEY_CURRENT_USER\\Software\\Microsoft\\Installer"
+                            r"(\\(Features|Products|UpgradeCodes))?"
+                            r"|HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
+                            r"\\Installer\\(UpgradeCodes"
+                            r"|UserData(\\S-[-0-9]+(\\(Components|Products))?)?)")
+
+
+def fail(message):
+    sys.exit(f"check_installer: {message}")
+
+
+def check(condition, message):
+    if not condition:
+        fail(message)
+
+
+def windows_path(path):
+    """Wine's drive Z: is the root of the Linux file system."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+class Prefix:
+    """A new Wine prefix, with what the checks read of it."""
+
+    def __init__(self, work):
+        self.work, self.path = work, work / "wine"
+        # Wine's menu builder mirrors Start-menu shortcuts on the Linux
+        # desktop: into the work folder, not into the home folder.
+        self.env = dict(os.environ, XDG_DATA_HOME=str(work / "xdg"),
+                        XDG_CONFIG_HOME=str(work / "xdg"))
+        self.wine("--init")
+        users = [p for p in (self.path / "drive_c" / "users").iterdir() if p.name != "Public"]
+        check(len(users) == 1, f"not one user in the prefix: {users}")
+        self.profile = users[0]
+
+    def wine(self, *command, **kwargs):
+        return run(WINE_RUN, self.path, *command, env=self.env, **kwargs)
+
+    def msiexec(self, action, package):
+        log = self.work / "msiexec.log"
+        result = subprocess.run([str(WINE_RUN), str(self.path), "msiexec", action,
+                                 windows_path(package), "/qn", "/l*v", windows_path(log)],
+                                env=self.env)
+        if result.returncode != 0:
+            print(log.read_text(errors="replace")[-3000:], file=sys.stderr)
+            fail(f"msiexec {action} {package.name} ended with {result.returncode}")
+
+    def unix(self, path):
+        """The Linux path of a path on drive C:."""
+        check(path[:3].upper() == "C:\\", f"{path} is not on drive C:")
+        return self.path / "drive_c" / path[3:].replace("\\", "/")
+
+    def registry(self):
+        """HKCU and HKLM as {key: {value line, ...}}."""
+        keys = {}
+        for root in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"):
+            export = self.work / "export.reg"
+            self.wine("regedit", "/E", windows_path(export), root)
+            keys |= parse_registry(export.read_bytes().decode("utf-16"))
+        return keys
+
+    def state(self):
+        """The prefix's files and its registry, for comparing."""
+        files = {"./" + str(p.relative_to(self.path)) for p in self.path.rglob("*")
+                 if "dosdevices" not in p.parts}
+        return files, self.registry()
+
+
+def parse_registry(text):
+    """A regedit export as {key: {value line, ...}}, continued lines joined."""
+    keys, key = {}, None
+    for line in text.replace("\\\r\n  ", "").replace("\\\n  ", "").splitlines():
+        if line.startswith("[") and line.endswith("]"):
+            key = line[1:-1]
+            keys[key] = set()
+        elif key and line.strip():
+            keys[key].add(line)
+    return keys
+
+
+def values(lines):
+    """A key's values by name; text without its quotes and escapes."""
+    pairs = (line.split("=", 1) for line in lines)
+    return {name.strip('"'): value[1:-1].replace("\\\\", "\\") if value[0] == '"' else value
+            for name, value in pairs}
+
+
+def packed(code):
+    """A product code as Windows Installer names its keys: each group's hex
+    digits reversed, the last two groups byte by byte."""
+    groups = code.strip("{}").split("-")
+    tail = "".join(groups[3:])
+    return ("".join(g[::-1] for g in groups[:3])
+            + "".join(tail[i:i + 2][::-1] for i in range(0, len(tail), 2)))
+
+
+def read_shortcut(path):
+    """What a .lnk file (MS-SHLLINK, strings in UTF-16) says: the target from
+    its link info, and its strings (description, working folder, icon, ...)."""
+    data = path.read_bytes()
+    at, found = struct.unpack_from("<I", data, 0)[0], {}
+    flags, = struct.unpack_from("<I", data, 20)
+    check(flags & 0x80, f"{path.name} holds no UTF-16 strings")
+    if flags & 0x01:  # an ID list, skipped
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    if flags & 0x02:  # link info: the local base path and the common suffix
+        info_size, _, _, _, base, _, suffix = struct.unpack_from("<7I", data, at)
+        found["target"] = "".join(data[at + o:data.index(b"\0", at + o)].decode("latin-1")
+                                  for o in (base, suffix))
+        at += info_size
+    for bit, name in ((0x04, "description"), (0x08, "relative path"), (0x10, "working folder"),
+                      (0x20, "arguments"), (0x40, "icon")):
+        if flags & bit:
+            count = 2 * struct.unpack_from("<H", data, at)[0]
+            found[name] = data[at + 2:at + 2 + count].decode("utf-16-le").rstrip("\0")
+            at += 2 + count
+    return found
+
+
+def check_per_user(package):
+    """What Windows reads to install without asking for administrator rights,
+    which Wine never asks for: the summary information says that the package
+    needs no elevation (bit 3 of its word count), and without ALLUSERS the
+    installation is per user."""
+    summary = run("msiinfo", "suminfo", package, capture_output=True, text=True).stdout
+    word_count = re.search(r"^Source: (\d+)", summary, re.M)
+    check(word_count and int(word_count.group(1)) & 8,
+          f"{package.name} asks for elevation:\n{summary}")
+    properties = run("msiinfo", "export", package, "Property", capture_output=True, text=True)
+    check("ALLUSERS" not in properties.stdout, f"{package.name} sets ALLUSERS")
+
+
+def check_installed(prefix, version, icon):
+    registry = prefix.registry()
+    entries = {key.rsplit("\\", 1)[1]: values(lines) for key, lines in registry.items()
+               if key.startswith(UNINSTALL + "\\") and values(lines).get("DisplayName") == NAME}
+    code = braced(product_code(version))
+    check(list(entries) == [code], f"installed: {list(entries)}, not {code} alone")
+    entry = entries[code]
+    folder = prefix.profile / "AppData" / "Local" / "Programs" / "helligkeit"
+    for name, value in {"DisplayVersion": version, "Publisher": PUBLISHER,
+                        "NoModify": "dword:00000001"}.items():
+        check(entry.get(name) == value, f"the entry's {name} is {entry.get(name)!r}, not {value!r}")
+    check(prefix.unix(entry.get("HelpLink", "")) == folder / "README.md",
+          f"the entry's help link is {entry.get('HelpLink')!r}, not the installed README")
+    check(sorted(p.name for p in folder.iterdir()) == ["LICENSE", "README.md", "helligkeit.exe"],
+          f"{folder} holds {sorted(p.name for p in folder.iterdir())}")
+    for name in ("README.md", "LICENSE"):
+        check((folder / name).read_bytes() == (ROOT / name).read_bytes(), f"{name} differs")
+    shown = values(registry.get(PRODUCTS + "\\" + packed(code), ())).get("ProductIcon", "")
+    check(prefix.unix(shown).is_file() and prefix.unix(shown).read_bytes() == icon.read_bytes(),
+          f"the entry's icon is {shown!r}, not the built one")
+    return folder / "helligkeit.exe"
+
+
+def check_shortcut(prefix, program):
+    shortcut = (prefix.profile / "AppData" / "Roaming" / "Microsoft" / "Windows" / "Start Menu"
+                / "Programs" / "Helligkeit.lnk")
+    check(shortcut.is_file(), f"no shortcut {shortcut}")
+    found = read_shortcut(shortcut)
+    print(f"{shortcut.name}: {found}")
+    check(prefix.unix(found.get("target", "")) == program,
+          f"the shortcut points at {found.get('target')}, not at the installed program")
+    check(prefix.unix(found.get("working folder", "").rstrip("\\")) == prefix.profile,
+          f"the shortcut starts in {found.get('working folder')}, not in the user's folder")
+    check(found.get("icon") in (None, found["target"]),
+          f"the shortcut shows the icon {found.get('icon')}, not the program's")
+    # The program's icon: a group of icons (resource type 14) among its
+    # resources.
+    pe = PeFile(program.read_bytes())
+    base = pe.offset(pe.resource_rva)
+    named, ids = struct.unpack_from("<HH", pe.data, base + 12)
+    types = [struct.unpack_from("<I", pe.data, base + 16 + 8 * i)[0] for i in range(named + ids)]
+    check(14 in types, f"{program.name} has no icon: resource types {types}")
+
+
+def check_dialogue(prefix, program):
+    result = subprocess.run([str(WINE_RUN), str(prefix.path), str(program)], env=prefix.env,
+                            input=utf16("550\r\n\r\n"), capture_output=True)
+    check(result.returncode == 0 and result.stdout == whole_output("550.00", "84.120"),
+          f"the installed program gave exit code {result.returncode} and {result.stdout!r}")
+
+
+def compare(before, after):
+    (files_before, keys_before), (files_after, keys_after) = before, after
+    left = sorted(f for f in files_after ^ files_before if not IGNORED_FILES.match(f))
+    check(not left, "removal leaves the files differing: " + ", ".join(left))
+    changed = []
+    for key in sorted(keys_before.keys() | keys_after.keys()):
+        if IGNORED_KEYS.match(key):
+            continue
+        if key not in keys_before and INSTALLER_KEYS.fullmatch(key) and not keys_after[key]:
+            continue
+        if keys_before.get(key) != keys_after.get(key):
+            changed.append(key)
+    check(not changed, "removal leaves the registry differing at: " + ", ".join(changed))
+
+
+def main():
+    run("cmake", "--workflow", "--preset", "msi", stdout=subprocess.DEVNULL)
+    build = ROOT / "build-win64-package"
+    version = project_version(build)
+    package = ROOT / "build-win64" / f"helligkeit-{version}-win64.msi"
+    icon = build / "calculator" / "helligkeit.ico"
+    work = Path(tempfile.mkdtemp(prefix="helligkeit-installer."))
+    try:
+        lower = work / f"helligkeit-{LOWER_VERSION}-win64.msi"
+        run("cpack", "--config", build / "CPackConfig.cmake", "-G", "External", "-B", work,
+            "-D", f"CPACK_PACKAGE_VERSION={LOWER_VERSION}",
+            "-D", f"CPACK_PACKAGE_FILE_NAME={lower.stem}", stdout=subprocess.DEVNULL)
+        check_per_user(package)
+        prefix = Prefix(work)
+        before = prefix.state()
+        prefix.msiexec("/i", lower)
+        check_installed(prefix, LOWER_VERSION, icon)
+        for _ in range(2):  # the upgrade, then the same version again
+            prefix.msiexec("/i", package)
+            program = check_installed(prefix, version, icon)
+        check_dialogue(prefix, program)
+        check_shortcut(prefix, program)
+        prefix.msiexec("/x", package)
+        compare(before, prefix.state())
+    finally:
+        if (work / "wine").exists():
+            run(WINE_RUN, work / "wine", "--stop")
+        shutil.rmtree(work)
+    print(f"installer of version {version}: installed, upgraded and removed under Wine")
+
+
+if __name__ == "__main__":
+    main()
