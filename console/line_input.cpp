@@ -11,9 +11,6 @@
 #include <cstring>
 #include <new>
 #include <optional>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "console/console.h"
 #include "platform/platform.h"
@@ -151,29 +148,15 @@ void SkipLfAfterCr(WorkingBuffer& line) {
 constexpr std::size_t kScanWidth = 64;
 
 // Whether the kScanWidth code units at `units` hold a CR or a LF. A fixed
-// count and no early exit let the compiler test them with vector compares.
-// Every x86-64 processor has SSE2; there eight code units are compared at a
-// time, the results joined pairwise and tested once, which takes about half
-// the time of what the compiler makes of the plain loop.
+// count, no early exit and a mask of all ones per hit let the compiler
+// compare many code units at a time with vector instructions.
 bool HoldsLineEnd(const char16_t* units) {
-#if defined(__SSE2__)
-  const __m128i cr = _mm_set1_epi16(static_cast<short>(kCr));
-  const __m128i lf = _mm_set1_epi16(static_cast<short>(kLf));
-  auto test = [&](std::size_t i) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-    return _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf));
-  };
-  __m128i hit = _mm_setzero_si128();
-  for (std::size_t i = 0; i < kScanWidth; i += 32)
-    hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(test(i), test(i + 8)),
-                                         _mm_or_si128(test(i + 16), test(i + 24))));
-  return _mm_movemask_epi8(hit) != 0;
-#else
-  std::uint16_t hit = 0;
-  for (std::size_t i = 0; i < kScanWidth; ++i)
-    hit |= static_cast<std::uint16_t>((units[i] == kCr) | (units[i] == kLf));
+  char16_t hit = 0;
+  for (std::size_t i = 0; i < kScanWidth; ++i) {
+    const char16_t unit = units[i];
+    hit |= static_cast<char16_t>(-static_cast<int>(unit == kCr) | -static_cast<int>(unit == kLf));
+  }
   return hit != 0;
-#endif
 }
 
 std::optional<std::size_t> FindLineEnd(const WorkingBuffer& line, std::size_t from) {
@@ -222,12 +205,12 @@ void SkipByteOrderMark(WorkingBuffer& line) {
 // Where the next read lands. Up to the cut: right after the code units read
 // so far. Past it, what is read is only searched for the line end and
 // dropped, so it may land anywhere, and it lands on the first 64-byte
-// boundary at or after the cut. Linux on x86-64 was measured copying a read
-// into user memory about three times slower when the destination starts 1
-// to 31 bytes past where the source starts in its page; a file read in
-// whole blocks is read from page starts, and `units + cut` often lies 16
-// bytes past one (a large string's storage does). The code units skipped
-// over are never searched.
+// boundary at or after the cut. Linux on x86-64 copies a read into user
+// memory markedly slower when the destination starts 1 to 31 bytes past
+// where the source starts in its page (the benchmark in CONTRIBUTING.md
+// shows by how much); a file read in whole blocks is read from page starts,
+// and `units + cut` often lies 16 bytes past one (a large string's storage
+// does). The code units skipped over are never searched.
 std::size_t ReadSpot(const WorkingBuffer& line) {
   if (line.length < line.cut)
     return line.length;
