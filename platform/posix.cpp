@@ -185,6 +185,17 @@ struct TerminalLine {
 };
 constinit TerminalLine terminal_line{};
 
+// Ctrl+D ends a read without a line end, and the terminal echoes none, so
+// the cursor would stay on the line typed. Writes the line end that Enter
+// would have echoed, to the terminal alone (redirected output never gets
+// it), so that what follows starts on a new line; not where the terminal
+// echoes nothing.
+void EchoLineEnd(int fd) {
+  termios mode;
+  if (tcgetattr(fd, &mode) == 0 && (mode.c_lflag & ECHO) != 0)
+    WriteAll(fd, "\n", 1);
+}
+
 // Reads the next line from the terminal into `terminal_line`. Returns
 // false when the read fails.
 bool ReadTerminalLine(int fd) {
@@ -194,6 +205,8 @@ bool ReadTerminalLine(int fd) {
     return false;
   line.taken = 0;
   line.length = 0;
+  if (n == 0 || line.bytes[n - 1] != '\n')
+    EchoLineEnd(fd);
   if (n == 0) {
     // Ctrl+D on an empty line: end of input, which a Windows console
     // signals with Ctrl+Z.

@@ -792,15 +792,26 @@ class TerminalTest(E2ECase):
 
     @linux_only
     def test_ctrl_d_ends_input(self):
-        terminal = self.open_terminal()
-        terminal.expect(b"Dezimalpunkt:   ")
-        terminal.wait_for_line_mode()
-        terminal.type(b"\x04")
-        terminal.expect(b"   Helligkeit Vollstfarbe 0.00nm :  0.000\r")
-        terminal.expect(b"beenden.")
-        terminal.wait_for_line_mode()
-        terminal.type(b"\x04")
-        self.assertEqual(terminal.finish(), 0)
+        """Ctrl+D ends the line at the prompt and at the closing wait, on an
+        empty line (end of input) or after some text, and the terminal then
+        shows what it shows after Enter: what follows starts on a new line."""
+
+        def session(at_prompt, at_wait):
+            terminal = self.open_terminal()
+            terminal.expect(b"Dezimalpunkt:   ")
+            terminal.wait_for_line_mode()
+            terminal.type(at_prompt)
+            terminal.expect(b"beenden.")
+            terminal.wait_for_line_mode()
+            terminal.type(at_wait)
+            self.assertEqual(terminal.finish(), 0)
+            return bytes(terminal.out)
+
+        for text in (b"", b"ab"):
+            with self.subTest(text=text):
+                after_enter = session(text + b"\r", b"\r")
+                self.assertIn(b"   Helligkeit Vollstfarbe 0.00nm :  0.000\r", after_enter)
+                self.assertEqual(session(text + b"\x04", b"\x04"), after_enter)
 
     @linux_only
     def test_typed_ahead_line_is_kept(self):

@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""The Windows console path of the program, in a real terminal.
+"""The program at a console, in a real terminal, read off the screen.
 
-Usage: win32_console_test.py PROGRAM-COMMAND...
-  e.g. tests/win32_console_test.py cmake/wine-run build-win64/wine build-win64/helligkeit.exe
+Usage: console_test.py PROGRAM-COMMAND...
+  e.g. tests/console_test.py build/helligkeit
+       tests/console_test.py cmake/wine-run build-win64/wine build-win64/helligkeit.exe
 
-Starts the program in a detached tmux pane (under Wine, the pane is Wine's
-console), types as a user would and reads the screen. Typing 550 and Enter
-shows the title, the colour, the prompt with the echoed input, the report
-and the wait at the closing message, and one more Enter ends the run with
-exit code 0. Ctrl+Z and Enter at the prompt is the end of input; a pasted
-line longer than one console read is taken in two reads. Ctrl+C at the
-prompt ends the run.
+Starts the program in a detached tmux pane (the Linux program's terminal;
+under Wine, Wine's console), types as a user would and reads the screen.
+Typing 550 and Enter shows the title, the colour, the prompt with the echoed
+input, the report and the wait at the closing message, and one more Enter
+ends the run with exit code 0. Ctrl+C at the prompt ends the run. End of
+input is Ctrl+D in a Linux terminal, where the screen then looks exactly as
+after Enter, at the prompt and at the closing wait; and Ctrl+Z and Enter at
+a Windows console. There a pasted line longer than one console read is
+taken in two reads.
 
 Exits with 77 (a skip for CTest) when tmux is not installed.
 """
@@ -44,8 +47,9 @@ class Pane:
     def __init__(self, command, name):
         self.tmux = ["tmux", "-L", f"helligkeit-{os.getpid()}-{name}", "-f", os.devnull]
         # The shell line stays after the program so that its exit code can
-        # be read off the screen.
-        line = shlex.join(command) + '; echo "[exit $?]"; sleep 600'
+        # be read off the screen; it outlives a Ctrl+C that ends the program
+        # (a trap that does nothing, which the program does not inherit).
+        line = "trap : INT; " + shlex.join(command) + '; echo "[exit $?]"; sleep 600'
         self.socket = None
         try:
             self.run("new-session", "-d", "-s", "run", "-x", "100", "-y", "24", line)
@@ -66,10 +70,10 @@ class Pane:
     def title(self):
         return self.run("display-message", "-p", "-t", "run", "#{pane_title}").strip()
 
-    def type(self, text):
+    def type(self, text, end="Enter"):
         if text:
             self.run("send-keys", "-t", "run", "-l", text)
-        self.run("send-keys", "-t", "run", "Enter")
+        self.run("send-keys", "-t", "run", end)
 
     def wait_for(self, what, found):
         deadline = time.monotonic() + PATIENCE
@@ -94,8 +98,9 @@ def check(condition, message, screen):
         raise Failure(f"{message}; the screen:\n{screen}")
 
 
-def typed_session(pane):
+def typed_session(start):
     """550 and Enter at the prompt; the report; Enter ends the run."""
+    pane = start()
     screen = pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
     check(pane.title() == TITLE, f"pane title is {pane.title()!r}", screen)
     check(BRIGHT_WHITE in pane.screen(escapes=True), "the text is not bright white", screen)
@@ -116,9 +121,10 @@ def typed_session(pane):
     check(code == "0", f"exit code {code}", screen)
 
 
-def ctrl_z_at_the_prompt(pane):
+def ctrl_z_at_the_prompt(start):
     """Ctrl+Z and Enter at the prompt is the end of input: 0.00 and 0.000.
     Enter then ends the run."""
+    pane = start()
     pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
     pane.run("send-keys", "-t", "run", "C-z")
     pane.type("")
@@ -129,10 +135,11 @@ def ctrl_z_at_the_prompt(pane):
     check(EXIT_MARK.search(screen).group(1) == "0", "exit code not 0", screen)
 
 
-def long_pasted_line(pane):
+def long_pasted_line(start):
     """A pasted line longer than one console read (4,096 code units): the
     first 4,096 are the wavelength, here 555 of 555.5, and the rest of the
     line is the closing line, which ends the run without another Enter."""
+    pane = start()
     pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
     pane.type(" " * 4093 + "555.5")
     screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
@@ -140,13 +147,34 @@ def long_pasted_line(pane):
     check(EXIT_MARK.search(screen).group(1) == "0", "exit code not 0", screen)
 
 
-def ctrl_c_at_the_prompt(pane):
+def ctrl_c_at_the_prompt(start):
     """The control handler declines Ctrl+C, so the default handling ends the
-    process at once: no report. (Its exit code is Wine's to choose.)"""
+    process at once: no report. (Its exit code is the system's to choose.)"""
+    pane = start()
     pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
     pane.run("send-keys", "-t", "run", "C-c")
     screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
     check(REPORT_START not in screen, "Ctrl+C did not end the program", screen)
+
+
+def ctrl_d_looks_like_enter(start):
+    """Ctrl+D on an empty line, at the prompt and at the closing wait, ends
+    input; the screen then looks exactly as after Enter at both, the line
+    of the exit code included."""
+
+    def session(end):
+        pane = start()
+        pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
+        pane.type("", end)
+        pane.wait_for("the closing message", lambda s: CLOSING in s)
+        pane.type("", end)
+        return pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
+
+    after_enter = session("Enter")
+    screen = session("C-d")
+    check(report_text("0.00", "0.000") + "\n" in screen, "no report of 0.00", screen)
+    check(screen == after_enter, f"the screen differs from the one after Enter:\n{after_enter}",
+          screen)
 
 
 def main(command):
@@ -156,14 +184,24 @@ def main(command):
     if shutil.which("tmux") is None:
         print("skipped: tmux is not installed")
         return 77
+    if command[-1].lower().endswith(".exe"):
+        scenarios = (typed_session, ctrl_z_at_the_prompt, long_pasted_line, ctrl_c_at_the_prompt)
+    else:
+        scenarios = (typed_session, ctrl_d_looks_like_enter, ctrl_c_at_the_prompt)
     failed = 0
-    for scenario in (typed_session, ctrl_z_at_the_prompt, long_pasted_line, ctrl_c_at_the_prompt):
+    for scenario in scenarios:
+        panes = []
+
+        def start():
+            panes.append(Pane(command, f"{scenario.__name__}-{len(panes)}"))
+            return panes[-1]
+
         try:
-            pane = Pane(command, scenario.__name__)
             try:
-                scenario(pane)
+                scenario(start)
             finally:
-                pane.close()
+                for pane in panes:
+                    pane.close()
             print(f"passed: {scenario.__name__}", flush=True)
         except Failure as failure:
             print(f"FAILED: {scenario.__name__}: {failure}", flush=True)
