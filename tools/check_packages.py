@@ -8,8 +8,10 @@ Builds build-win64/helligkeit-VERSION-win64.zip and
 build/helligkeit_VERSION_amd64.deb with the `zip` and `deb` workflow
 presets, then checks:
 
-- the zip holds helligkeit.exe, README.md and LICENSE, nothing else; the exe
-  is at most 512 KiB, stripped, has no PE time stamp, and carries a version
+- the zip holds one folder, helligkeit-VERSION-win64, with helligkeit.exe,
+  README.md and LICENSE in it, nothing else; the exe is at most 512 KiB,
+  stripped, has no PE time stamp, keeps ASLR (high-entropy too) and DEP, and
+  carries a version
   resource that is German (0x0407, code page 1200) in the resource directory,
   the string table and the translation, with a LegalCopyright; it gives the
   exact dialogue under Wine (end-to-end cases);
@@ -48,6 +50,9 @@ LEGAL_COPYRIGHT = "\u00a9 2026 the helligkeit authors, MIT-Lizenz"
 GERMAN = 0x0407
 UNICODE_CODE_PAGE = 1200
 MAN_PAGE = ROOT / "docs" / "helligkeit.1"
+# What the PE header's DllCharacteristics must say (MinGW-w64's linker sets
+# them by default).
+EXPLOIT_MITIGATIONS = {"high-entropy ASLR": 0x0020, "ASLR": 0x0040, "DEP": 0x0100}
 # The end-to-end cases run against each packaged program: every input of
 # the dialogue table, compared byte for byte.
 E2E_CASE = "DialogueTest.test_reports"
@@ -90,6 +95,7 @@ class PeFile:
          optional_size, _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         optional = pe + 24
         check(struct.unpack_from("<H", data, optional)[0] == 0x20B, "not a 64-bit program")
+        self.dll_characteristics = struct.unpack_from("<H", data, optional + 70)[0]
         # Data directory 2: the resources.
         self.resource_rva, self.resource_size = struct.unpack_from("<II", data, optional + 112 + 2 * 8)
         self.sections = []
@@ -188,6 +194,9 @@ def check_exe(exe, version):
     check(not any(name.startswith((".debug", "/")) for name in names) and pe.symbols == 0,
           f"{exe.name} is not stripped: sections {names}, {pe.symbols} symbols")
     check(pe.timestamp == 0, f"{exe.name} has a time stamp: {pe.timestamp}")
+    missing = [name for name, flag in EXPLOIT_MITIGATIONS.items()
+               if not pe.dll_characteristics & flag]
+    check(not missing, f"{exe.name} lacks {', '.join(missing)}")
     resource, language, stamps = pe.version_resource()
     check(not any(stamps), f"{exe.name}: resource directories with time stamps {stamps}")
     file_version, product_version, strings, table_names, translations = version_info(resource)
@@ -212,15 +221,18 @@ def check_exe(exe, version):
 
 
 def check_zip(version, work):
-    archive = ROOT / "build-win64" / f"helligkeit-{version}-win64.zip"
+    folder = f"helligkeit-{version}-win64"
+    archive = ROOT / "build-win64" / f"{folder}.zip"
     with zipfile.ZipFile(archive) as zipped:
         names = sorted(zipped.namelist())
-        check(names == ["LICENSE", "README.md", "helligkeit.exe"], f"{archive.name} holds {names}")
+        check(names == [f"{folder}/{name}" for name in ("LICENSE", "README.md", "helligkeit.exe")],
+              f"{archive.name} holds {names}")
         zipped.extractall(work / "zip")
+    unpacked = work / "zip" / folder
     for name in ("README.md", "LICENSE"):
-        check((work / "zip" / name).read_bytes() == (ROOT / name).read_bytes(),
+        check((unpacked / name).read_bytes() == (ROOT / name).read_bytes(),
               f"the zip's {name} is not the repository's")
-    exe = work / "zip" / "helligkeit.exe"
+    exe = unpacked / "helligkeit.exe"
     check_exe(exe, version)
     run(sys.executable, ROOT / "tests" / "e2e_test.py", ROOT / "cmake" / "wine-run",
         ROOT / "build-win64" / "wine", exe, "--", E2E_CASE)
@@ -383,19 +395,20 @@ def main(argv=None):
 
     for workflow in ("zip", "deb"):
         run("cmake", "--workflow", "--preset", workflow, stdout=subprocess.DEVNULL)
-    version = project_version(ROOT / "build")
-    check(project_version(ROOT / "build-win64") == version, "the two builds differ in version")
+    version = project_version(ROOT / "build-deb")
+    check(project_version(ROOT / "build-win64-package") == version,
+          "the two builds differ in version")
 
     check_man_page()
     work = Path(tempfile.mkdtemp(prefix="helligkeit-packages."))
     try:
         exe = check_zip(version, work)
         unpacked = check_deb(version, work, args.install_deb)
-        check_install(ROOT / "build-win64", work / "win64",
+        check_install(ROOT / "build-win64-package", work / "win64",
                       {name: ROOT / name for name in ("README.md", "LICENSE")}
                       | {"helligkeit.exe": exe})
         # The package's files, under the prefix rather than under usr/.
-        check_install(ROOT / "build", work / "usr",
+        check_install(ROOT / "build-deb", work / "usr",
                       {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES})
     finally:
         shutil.rmtree(work)

@@ -37,7 +37,9 @@ build() {
   python3 - "${zips[0]}" "$dir.out/helligkeit.exe" <<'EOF'
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[2], "wb") as out:
-    out.write(archive.read("helligkeit.exe"))
+    # The zip's one folder is named like the zip.
+    folder = sys.argv[1].rsplit("/", 1)[-1].removesuffix(".zip")
+    out.write(archive.read(f"{folder}/helligkeit.exe"))
 EOF
 }
 
