@@ -35,8 +35,18 @@ if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   # The dynamically linked program (calculator/CMakeLists.txt), as Debian
-  # links programs. Its .comment section (the compiler's version, once per
-  # object) is dropped after stripping, as Debian's own packages drop it.
+  # links programs, built with Debian's flags (not in the builds for the
+  # sanitizers and the fuzzer, whose flags those would only get in the way
+  # of). Its .comment section (the compiler's version, once per object) is
+  # dropped after stripping, as Debian's own packages drop it.
+  if(NOT HELLIGKEIT_SANITIZE AND NOT HELLIGKEIT_FUZZ)
+    include(${CMAKE_CURRENT_LIST_DIR}/debian_flags.cmake)
+    helligkeit_build_like_debian(helligkeit_dynamic)
+    if(HELLIGKEIT_DEBIAN_FLAGS)
+      list(JOIN HELLIGKEIT_DEBIAN_FLAGS " " flags)
+      message(STATUS "build/dynamic/helligkeit, for the Debian package, with Debian's flags: ${flags}")
+    endif()
+  endif()
   install(TARGETS helligkeit_dynamic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(CODE "
     execute_process(
