@@ -11,10 +11,10 @@ presets, then checks:
 - the zip holds one folder, helligkeit-VERSION-win64, with helligkeit.exe,
   README.md and LICENSE in it, nothing else; the exe is at most 512 KiB,
   stripped, has no PE time stamp, keeps ASLR (high-entropy too) and DEP, and
-  carries a version
-  resource that is German (0x0407, code page 1200) in the resource directory,
-  the string table and the translation, with a LegalCopyright; it gives the
-  exact dialogue under Wine (end-to-end cases);
+  carries a version resource that is German: language 0x0407 in the resource
+  directory, and 0x0407 with code page 1200 (UTF-16) in the string table's
+  name and the translation, with a LegalCopyright; it gives the exact
+  dialogue under Wine (end-to-end cases);
 - the package is `helligkeit` VERSION for amd64 and depends on what
   dpkg-shlibdeps read off its program (libc6 and libstdc++6 at least); it
   holds the stripped, dynamically linked program at /usr/bin/helligkeit, the
@@ -22,18 +22,24 @@ presets, then checks:
   (newest entry: VERSION) under /usr/share/doc/helligkeit/, and the manual
   page; the compressed files carry no name or time stamp; its program gives
   the same dialogue; lintian -I --pedantic reports no error and no warning;
+- the package's program is position-independent, with a stack protector,
+  read-only relocations and immediate binding, and each of its objects was
+  compiled with the flags of dpkg-buildflags (hardening=+all);
 - `mandoc -Tlint -W warning` has nothing to say about the manual page;
 - `cmake --install --strip` into a prefix installs the same files.
 
 With --install-deb (CI: as root, on a machine where helligkeit is not
 installed) the package is installed with apt, the installed program is run,
-`man helligkeit` shows the manual page, and the package is removed again; otherwise the program is run from the
-unpacked package.
+`man helligkeit` is checked to find the manual page (read back through cat,
+not shown), and the package is removed again; otherwise the program is run
+from the unpacked package.
 """
 
 import argparse
 import gzip
+import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -257,13 +263,47 @@ def output(*command):
 
 
 def check_program_elf(program):
-    """Stripped, without the compiler's .comment, and dynamically linked."""
+    """Stripped, without the compiler's .comment, dynamically linked, and
+    hardened as hardening-check sees it: a position-independent executable
+    with a stack protector, read-only relocations and immediate binding."""
     sections = output("readelf", "-S", "-W", program)
     check(".debug_" not in sections and ".symtab" not in sections,
           f"{program} is not stripped")
     check(".comment" not in sections, f"{program} has a .comment section")
-    check("Requesting program interpreter" in output("readelf", "-l", "-W", program),
-          f"{program} is not linked dynamically")
+    segments = output("readelf", "-l", "-W", program)
+    check("Requesting program interpreter" in segments, f"{program} is not linked dynamically")
+    dynamic = output("readelf", "-d", "-W", program)
+    hardening = {
+        "position-independent": "Position-Independent Executable" in output(
+            "readelf", "-h", "-W", program),
+        "stack protector": "__stack_chk_fail" in output("readelf", "--dyn-syms", "-W", program),
+        "read-only relocations": "GNU_RELRO" in segments,
+        "immediate binding": "BIND_NOW" in dynamic,
+    }
+    missing = [name for name, present in hardening.items() if not present]
+    check(not missing, f"{program} lacks {', '.join(missing)}")
+
+
+def check_debian_flags(build_dir):
+    """Each object of the Debian program is compiled with every flag that
+    dpkg-buildflags gives for hardening=+all (bar the folder mappings, which
+    the build makes itself): its objects are those of helligkeit_dynamic and
+    of the library copies made for it, <library>_debian."""
+    environment = {**os.environ, "DEB_BUILD_MAINT_OPTIONS": "hardening=+all"}
+    flags = [flag for kind in ("CPPFLAGS", "CXXFLAGS")
+             for flag in subprocess.run(["dpkg-buildflags", "--get", kind], check=True,
+                                        capture_output=True, text=True,
+                                        env=environment).stdout.split()
+             if not flag.startswith(("-ffile-prefix-map=", "-fdebug-prefix-map="))]
+    commands = [entry["command"].split()
+                for entry in json.loads((build_dir / "compile_commands.json").read_text())]
+    objects = {words[words.index("-o") + 1]: words for words in commands}
+    ours = {name: words for name, words in objects.items()
+            if re.search(r"(^|/)(helligkeit_dynamic|\w+_debian)\.dir/", name)}
+    check(len(ours) > 1, f"no objects of the Debian program in {build_dir}")
+    for name, words in ours.items():
+        missing = [flag for flag in flags if flag not in words]
+        check(not missing, f"{name} is compiled without {' '.join(missing)}")
 
 
 def check_depends(depends):
@@ -354,6 +394,7 @@ def check_deb(version, work, install):
     run("dpkg-deb", "-x", package, unpacked)
     program = unpacked / "usr" / "bin" / "helligkeit"
     check_program_elf(program)
+    check_debian_flags(ROOT / "build-deb")
     check((unpacked / DOC / "README.md").read_bytes() == (ROOT / "README.md").read_bytes(),
           "the package's README.md is not the repository's")
     check_copyright((unpacked / DOC / "copyright").read_text())
