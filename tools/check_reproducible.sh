@@ -2,9 +2,9 @@
 # Reproducible builds: builds the checked-out commit twice, in two fresh
 # clones at different paths, and compares byte for byte what the packages
 # ship: the stripped Linux program in the Debian package and helligkeit.exe
-# in the Windows zip. Only what the packages hold is built (the deb and zip
-# workflow presets), natively and with MinGW-w64. Needs git, python3 and
-# dpkg-deb besides the compilers.
+# in the Windows zip. Only the programs are built, without the tests (the
+# deb and zip workflow presets), natively and with MinGW-w64. Needs git,
+# python3 and dpkg-deb besides the compilers.
 #
 # Usage: tools/check_reproducible.sh
 # Uncommitted changes are not part of the check: the clones are of the commit.
