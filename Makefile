@@ -14,4 +14,4 @@ test:
 	cmake --workflow --preset default
 
 clean:
-	rm -rf build build-sanitize build-win64 build-fuzz
+	rm -rf build build-sanitize build-win64 build-fuzz build-deb build-win64-package

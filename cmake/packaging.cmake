@@ -1,11 +1,10 @@
-# Installation and packages (CPack). On Linux, `cmake --workflow --preset deb`
-# writes a Debian package, build/helligkeit_<version>_amd64.deb; for Windows,
-# `--preset zip` writes build-win64/helligkeit-<version>-win64.zip. Both hold
-# the program stripped.
+# Installation and packages (CPack). The `package` target of a native build
+# writes a Debian package, helligkeit_<version>_amd64.deb, and that of a
+# Windows build a zip, helligkeit-<version>-win64.zip, each in its build
+# folder; the `deb` and `zip` workflow presets write the same packages from
+# build folders of their own without the tests (build/ and build-win64/).
+# Both hold the program stripped.
 include(GNUInstallDirs)
-# Installing (and so packaging) needs only what is installed to be built,
-# not the tests: the deb and zip build presets build just that.
-set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
 # Who answers for the Debian package. Whoever builds a package to hand on
 # sets it; the default is a placeholder on a domain that can never deliver
@@ -36,8 +35,21 @@ if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   # The dynamically linked program (calculator/CMakeLists.txt), as Debian
-  # links programs. Its .comment section (the compiler's version, once per
-  # object) is dropped after stripping, as Debian's own packages drop it.
+  # links programs, built with Debian's flags (not in the builds for the
+  # sanitizers and the fuzzer, whose flags those would only get in the way
+  # of). Its .comment section (the compiler's version, once per object) is
+  # dropped after stripping, as Debian's own packages drop it.
+  if(NOT HELLIGKEIT_SANITIZE AND NOT HELLIGKEIT_FUZZ)
+    include(${CMAKE_CURRENT_LIST_DIR}/debian_flags.cmake)
+    helligkeit_build_like_debian(helligkeit_dynamic)
+    if(HELLIGKEIT_DEBIAN_FLAGS)
+      list(JOIN HELLIGKEIT_DEBIAN_FLAGS " " flags)
+      message(STATUS "The Debian package's program, dynamic/helligkeit, with Debian's flags: ${flags}")
+    else()
+      message(NOTICE "No dpkg-buildflags (package dpkg-dev): dynamic/helligkeit is built without "
+                     "Debian's flags, and the Debian package cannot be made here.")
+    endif()
+  endif()
   install(TARGETS helligkeit_dynamic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(CODE "
     execute_process(
@@ -90,9 +102,10 @@ set(CPACK_STRIP_FILES TRUE)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
-  # helligkeit.exe, README.md and LICENSE at the top of the zip, with no
-  # folder around them: Windows' "Extract all" makes that folder already.
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  # helligkeit.exe, README.md and LICENSE in one folder named like the zip,
+  # helligkeit-<version>-win64: unpacked anywhere, it adds that folder and
+  # nothing else.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -103,4 +116,6 @@ else()
   # them that it needs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
+# Stops packaging where a tool the package needs is missing.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
 include(CPack)

@@ -8,11 +8,13 @@ Builds build-win64/helligkeit-VERSION-win64.zip and
 build/helligkeit_VERSION_amd64.deb with the `zip` and `deb` workflow
 presets, then checks:
 
-- the zip holds helligkeit.exe, README.md and LICENSE, nothing else; the exe
-  is at most 512 KiB, stripped, has no PE time stamp, and carries a version
-  resource that is German (0x0407, code page 1200) in the resource directory,
-  the string table and the translation, with a LegalCopyright; it gives the
-  exact dialogue under Wine (end-to-end cases);
+- the zip holds one folder, helligkeit-VERSION-win64, with helligkeit.exe,
+  README.md and LICENSE in it, nothing else; the exe is at most 512 KiB,
+  stripped, has no PE time stamp, keeps ASLR (high-entropy too) and DEP, and
+  carries a version resource that is German: language 0x0407 in the resource
+  directory, and 0x0407 with code page 1200 (UTF-16) in the string table's
+  name and the translation, with a LegalCopyright; it gives the exact
+  dialogue under Wine (end-to-end cases);
 - the package is `helligkeit` VERSION for amd64 and depends on what
   dpkg-shlibdeps read off its program (libc6 and libstdc++6 at least); it
   holds the stripped, dynamically linked program at /usr/bin/helligkeit, the
@@ -20,18 +22,24 @@ presets, then checks:
   (newest entry: VERSION) under /usr/share/doc/helligkeit/, and the manual
   page; the compressed files carry no name or time stamp; its program gives
   the same dialogue; lintian -I --pedantic reports no error and no warning;
+- the package's program is position-independent, with a stack protector,
+  read-only relocations and immediate binding, and each of its objects was
+  compiled with the flags of dpkg-buildflags (hardening=+all);
 - `mandoc -Tlint -W warning` has nothing to say about the manual page;
 - `cmake --install --strip` into a prefix installs the same files.
 
 With --install-deb (CI: as root, on a machine where helligkeit is not
 installed) the package is installed with apt, the installed program is run,
-`man helligkeit` shows the manual page, and the package is removed again; otherwise the program is run from the
-unpacked package.
+`man helligkeit` is checked to find the manual page (read back through cat,
+not shown), and the package is removed again; otherwise the program is run
+from the unpacked package.
 """
 
 import argparse
 import gzip
+import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -48,6 +56,9 @@ LEGAL_COPYRIGHT = "\u00a9 2026 the helligkeit authors, MIT-Lizenz"
 GERMAN = 0x0407
 UNICODE_CODE_PAGE = 1200
 MAN_PAGE = ROOT / "docs" / "helligkeit.1"
+# What the PE header's DllCharacteristics must say (MinGW-w64's linker sets
+# them by default).
+EXPLOIT_MITIGATIONS = {"high-entropy ASLR": 0x0020, "ASLR": 0x0040, "DEP": 0x0100}
 # The end-to-end cases run against each packaged program: every input of
 # the dialogue table, compared byte for byte.
 E2E_CASE = "DialogueTest.test_reports"
@@ -90,6 +101,7 @@ class PeFile:
          optional_size, _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         optional = pe + 24
         check(struct.unpack_from("<H", data, optional)[0] == 0x20B, "not a 64-bit program")
+        self.dll_characteristics = struct.unpack_from("<H", data, optional + 70)[0]
         # Data directory 2: the resources.
         self.resource_rva, self.resource_size = struct.unpack_from("<II", data, optional + 112 + 2 * 8)
         self.sections = []
@@ -188,6 +200,9 @@ def check_exe(exe, version):
     check(not any(name.startswith((".debug", "/")) for name in names) and pe.symbols == 0,
           f"{exe.name} is not stripped: sections {names}, {pe.symbols} symbols")
     check(pe.timestamp == 0, f"{exe.name} has a time stamp: {pe.timestamp}")
+    missing = [name for name, flag in EXPLOIT_MITIGATIONS.items()
+               if not pe.dll_characteristics & flag]
+    check(not missing, f"{exe.name} lacks {', '.join(missing)}")
     resource, language, stamps = pe.version_resource()
     check(not any(stamps), f"{exe.name}: resource directories with time stamps {stamps}")
     file_version, product_version, strings, table_names, translations = version_info(resource)
@@ -212,15 +227,18 @@ def check_exe(exe, version):
 
 
 def check_zip(version, work):
-    archive = ROOT / "build-win64" / f"helligkeit-{version}-win64.zip"
+    folder = f"helligkeit-{version}-win64"
+    archive = ROOT / "build-win64" / f"{folder}.zip"
     with zipfile.ZipFile(archive) as zipped:
         names = sorted(zipped.namelist())
-        check(names == ["LICENSE", "README.md", "helligkeit.exe"], f"{archive.name} holds {names}")
+        check(names == [f"{folder}/{name}" for name in ("LICENSE", "README.md", "helligkeit.exe")],
+              f"{archive.name} holds {names}")
         zipped.extractall(work / "zip")
+    unpacked = work / "zip" / folder
     for name in ("README.md", "LICENSE"):
-        check((work / "zip" / name).read_bytes() == (ROOT / name).read_bytes(),
+        check((unpacked / name).read_bytes() == (ROOT / name).read_bytes(),
               f"the zip's {name} is not the repository's")
-    exe = work / "zip" / "helligkeit.exe"
+    exe = unpacked / "helligkeit.exe"
     check_exe(exe, version)
     run(sys.executable, ROOT / "tests" / "e2e_test.py", ROOT / "cmake" / "wine-run",
         ROOT / "build-win64" / "wine", exe, "--", E2E_CASE)
@@ -245,13 +263,47 @@ def output(*command):
 
 
 def check_program_elf(program):
-    """Stripped, without the compiler's .comment, and dynamically linked."""
+    """Stripped, without the compiler's .comment, dynamically linked, and
+    hardened as hardening-check sees it: a position-independent executable
+    with a stack protector, read-only relocations and immediate binding."""
     sections = output("readelf", "-S", "-W", program)
     check(".debug_" not in sections and ".symtab" not in sections,
           f"{program} is not stripped")
     check(".comment" not in sections, f"{program} has a .comment section")
-    check("Requesting program interpreter" in output("readelf", "-l", "-W", program),
-          f"{program} is not linked dynamically")
+    segments = output("readelf", "-l", "-W", program)
+    check("Requesting program interpreter" in segments, f"{program} is not linked dynamically")
+    dynamic = output("readelf", "-d", "-W", program)
+    hardening = {
+        "position-independent": "Position-Independent Executable" in output(
+            "readelf", "-h", "-W", program),
+        "stack protector": "__stack_chk_fail" in output("readelf", "--dyn-syms", "-W", program),
+        "read-only relocations": "GNU_RELRO" in segments,
+        "immediate binding": "BIND_NOW" in dynamic,
+    }
+    missing = [name for name, present in hardening.items() if not present]
+    check(not missing, f"{program} lacks {', '.join(missing)}")
+
+
+def check_debian_flags(build_dir):
+    """Each object of the Debian program is compiled with every flag that
+    dpkg-buildflags gives for hardening=+all (bar the folder mappings, which
+    the build makes itself): its objects are those of helligkeit_dynamic and
+    of the library copies made for it, <library>_debian."""
+    environment = {**os.environ, "DEB_BUILD_MAINT_OPTIONS": "hardening=+all"}
+    flags = [flag for kind in ("CPPFLAGS", "CXXFLAGS")
+             for flag in subprocess.run(["dpkg-buildflags", "--get", kind], check=True,
+                                        capture_output=True, text=True,
+                                        env=environment).stdout.split()
+             if not flag.startswith(("-ffile-prefix-map=", "-fdebug-prefix-map="))]
+    commands = [entry["command"].split()
+                for entry in json.loads((build_dir / "compile_commands.json").read_text())]
+    objects = {words[words.index("-o") + 1]: words for words in commands}
+    ours = {name: words for name, words in objects.items()
+            if re.search(r"(^|/)(helligkeit_dynamic|\w+_debian)\.dir/", name)}
+    check(len(ours) > 1, f"no objects of the Debian program in {build_dir}")
+    for name, words in ours.items():
+        missing = [flag for flag in flags if flag not in words]
+        check(not missing, f"{name} is compiled without {' '.join(missing)}")
 
 
 def check_depends(depends):
@@ -342,6 +394,7 @@ def check_deb(version, work, install):
     run("dpkg-deb", "-x", package, unpacked)
     program = unpacked / "usr" / "bin" / "helligkeit"
     check_program_elf(program)
+    check_debian_flags(ROOT / "build-deb")
     check((unpacked / DOC / "README.md").read_bytes() == (ROOT / "README.md").read_bytes(),
           "the package's README.md is not the repository's")
     check_copyright((unpacked / DOC / "copyright").read_text())
@@ -383,19 +436,20 @@ def main(argv=None):
 
     for workflow in ("zip", "deb"):
         run("cmake", "--workflow", "--preset", workflow, stdout=subprocess.DEVNULL)
-    version = project_version(ROOT / "build")
-    check(project_version(ROOT / "build-win64") == version, "the two builds differ in version")
+    version = project_version(ROOT / "build-deb")
+    check(project_version(ROOT / "build-win64-package") == version,
+          "the two builds differ in version")
 
     check_man_page()
     work = Path(tempfile.mkdtemp(prefix="helligkeit-packages."))
     try:
         exe = check_zip(version, work)
         unpacked = check_deb(version, work, args.install_deb)
-        check_install(ROOT / "build-win64", work / "win64",
+        check_install(ROOT / "build-win64-package", work / "win64",
                       {name: ROOT / name for name in ("README.md", "LICENSE")}
                       | {"helligkeit.exe": exe})
         # The package's files, under the prefix rather than under usr/.
-        check_install(ROOT / "build", work / "usr",
+        check_install(ROOT / "build-deb", work / "usr",
                       {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES})
     finally:
         shutil.rmtree(work)

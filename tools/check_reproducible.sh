@@ -3,8 +3,9 @@
 # clones at different paths, and compares byte for byte what the packages
 # ship: the stripped Linux program in the Debian package, helligkeit.exe in
 # the Windows zip, and the whole Windows installer. Only what the packages
-# hold is built (the deb, zip and msi workflow presets), natively and with
-# MinGW-w64. Needs git, python3, dpkg-deb and wixl besides the compilers.
+# hold is built, without the tests (the deb, zip and msi workflow presets),
+# natively and with MinGW-w64. Needs git, python3, dpkg-deb and wixl besides
+# the compilers.
 #
 # Usage: tools/check_reproducible.sh
 # Uncommitted changes are not part of the check: the clones are of the commit.
@@ -40,7 +41,9 @@ build() {
   python3 - "${zips[0]}" "$dir.out/helligkeit.exe" <<'EOF'
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[2], "wb") as out:
-    out.write(archive.read("helligkeit.exe"))
+    # The zip's one folder is named like the zip.
+    folder = sys.argv[1].rsplit("/", 1)[-1].removesuffix(".zip")
+    out.write(archive.read(f"{folder}/helligkeit.exe"))
 EOF
 }
 
