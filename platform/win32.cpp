@@ -67,6 +67,31 @@ bool ReaderHasGone(DWORD error) {
   return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
 }
 
+// A pipe in non-blocking mode (PIPE_NOWAIT) has nothing to wait on: a pipe
+// handle is no waitable object, and overlapped I/O needs a handle opened for
+// it. Sleeping a little between tries costs no processor time, and leaves
+// the pipe's mode, which the caller's end shares, as the caller set it.
+void PausePipe() {
+  Sleep(10);
+}
+
+// How many bytes one write to the pipe `out` may hold: the buffer on its
+// reader's side, as the pipe was made. Nothing when the pipe does not say
+// (a write-only end may not ask; a buffer of 0 grows as needed).
+std::optional<std::size_t> PipeBuffer(HANDLE out) {
+  DWORD flags = 0;
+  DWORD out_buffer = 0;
+  DWORD in_buffer = 0;
+  if (GetNamedPipeInfo(out, &flags, &out_buffer, &in_buffer, nullptr) == 0)
+    return std::nullopt;
+  // The server's output buffer carries what the server writes; its input
+  // buffer what the client writes.
+  const DWORD buffer = (flags & PIPE_SERVER_END) != 0 ? out_buffer : in_buffer;
+  if (buffer == 0)
+    return std::nullopt;
+  return buffer;
+}
+
 }  // namespace
 
 Handle StandardInput() {
@@ -118,14 +143,6 @@ ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacit
   return ConsoleReadStatus::kLine;
 }
 
-// A pipe in non-blocking mode (PIPE_NOWAIT) has nothing to wait on: a pipe
-// handle is no waitable object, and overlapped I/O needs a handle opened for
-// it. Sleeping a little between tries costs no processor time, and leaves
-// the pipe's mode, which the caller's end shares, as the caller set it.
-void PausePipe() {
-  Sleep(10);
-}
-
 ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t& count) {
   count = 0;
   for (;;) {
@@ -159,23 +176,6 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
         return ReadStatus::kError;
     }
   }
-}
-
-// How many bytes one write to the pipe `out` may hold: the buffer on its
-// reader's side, as the pipe was made. Nothing when the pipe does not say
-// (a write-only end may not ask; a buffer of 0 grows as needed).
-std::optional<std::size_t> PipeBuffer(HANDLE out) {
-  DWORD flags = 0;
-  DWORD out_buffer = 0;
-  DWORD in_buffer = 0;
-  if (GetNamedPipeInfo(out, &flags, &out_buffer, &in_buffer, nullptr) == 0)
-    return std::nullopt;
-  // The server's output buffer carries what the server writes; its input
-  // buffer what the client writes.
-  const DWORD buffer = (flags & PIPE_SERVER_END) != 0 ? out_buffer : in_buffer;
-  if (buffer == 0)
-    return std::nullopt;
-  return buffer;
 }
 
 WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
