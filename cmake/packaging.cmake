@@ -35,21 +35,8 @@ if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
   # The dynamically linked program (calculator/CMakeLists.txt), as Debian
-  # links programs, built with Debian's flags (not in the builds for the
-  # sanitizers and the fuzzer, whose flags those would only get in the way
-  # of). Its .comment section (the compiler's version, once per object) is
-  # dropped after stripping, as Debian's own packages drop it.
-  if(NOT HELLIGKEIT_SANITIZE AND NOT HELLIGKEIT_FUZZ)
-    include(${CMAKE_CURRENT_LIST_DIR}/debian_flags.cmake)
-    helligkeit_build_like_debian(helligkeit_dynamic)
-    if(HELLIGKEIT_DEBIAN_FLAGS)
-      list(JOIN HELLIGKEIT_DEBIAN_FLAGS " " flags)
-      message(STATUS "The Debian package's program, dynamic/helligkeit, with Debian's flags: ${flags}")
-    else()
-      message(NOTICE "No dpkg-buildflags (package dpkg-dev): dynamic/helligkeit is built without "
-                     "Debian's flags, and the Debian package cannot be made here.")
-    endif()
-  endif()
+  # links programs. Its .comment section (the compiler's version, once per
+  # object) is dropped after stripping, as Debian's own packages drop it.
   install(TARGETS helligkeit_dynamic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(CODE "
     execute_process(
