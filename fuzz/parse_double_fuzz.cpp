@@ -7,6 +7,7 @@
 // per byte (so number texts are easy to reach); odd, UTF-16LE pairs (any
 // code unit at all).
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "tests/test_support.h"
 #include "text/number_text.h"
 
 namespace {
@@ -110,16 +112,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const bool pairs = (data[0] & 1) != 0;
-  ++data;
-  --size;
-  const std::size_t length = pairs ? size / 2 : size;
+  const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::u16string decoded =
+      pairs ? test_support::Utf16Units(bytes) : std::u16string(data + 1, data + size);
   // Exactly sized, so that reading past the end is caught.
-  const auto units = std::make_unique<char16_t[]>(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    units[i] = pairs ? static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8)
-                     : static_cast<char16_t>(data[i]);
-  }
-  const std::u16string_view text(units.get(), length);
+  const auto units = std::make_unique<char16_t[]>(decoded.size());
+  std::copy(decoded.begin(), decoded.end(), units.get());
+  const std::u16string_view text(units.get(), decoded.size());
 
   const auto got = std::bit_cast<std::uint64_t>(ParseDouble(text));
   // The text ends at its first zero code unit.

@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Causes, ReadWaits, testing::Values(false, true), [](con
   return info.param ? "Interrupted" : "NonBlocking";
 });
 
-TEST(ReadBytes, UnreadableDescriptorsAreOtherErrors) {
+TEST(ReadBytes, UnreadableDescriptorsAreErrors) {
   UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY));
   ASSERT_GE(directory.get(), 0);
   UniqueFd closed(open("/dev/null", O_RDONLY));
