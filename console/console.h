@@ -31,8 +31,9 @@ void ConsoleSetColor(std::int32_t foreground, std::int32_t background);
 // writes nothing.
 void ConsolePrint(std::optional<std::u16string_view> text);
 
-// Writes the text and CR LF in one write, then flushes standard output. An absent text writes the
-// line end alone. Without memory for the line nothing is written.
+// Writes the text and CR LF in one write, then flushes standard output. An
+// absent text writes the line end alone. Without memory for the line nothing
+// is written.
 void ConsolePrintLine(std::optional<std::u16string_view> text);
 
 // True when output since ConsoleOpen was lost: a write or flush failed

@@ -22,7 +22,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from check_packages import ROOT, PeFile, project_version, run
+from check_packages import ROOT, PeFile, check, fail, project_version, run
 
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]
 from make_msi import braced, product_code  # noqa: E402
@@ -53,15 +53,6 @@ INSTALLER_KEYS = re.compile(r"HKEY_CURRENT_USER\\Software\\Microsoft\\Installer"
                             r"|HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion"
                             r"\\Installer\\(UpgradeCodes"
                             r"|UserData(\\S-[-0-9]+(\\(Components|Products))?)?)")
-
-
-def fail(message):
-    sys.exit(f"check_installer: {message}")
-
-
-def check(condition, message):
-    if not condition:
-        fail(message)
 
 
 def windows_path(path):

@@ -69,7 +69,9 @@ def run(*command, cwd=ROOT, **kwargs):
 
 
 def fail(message):
-    sys.exit(f"check_packages: {message}")
+    """Ends the check, named after the script that runs it (check_installer
+    shares these helpers)."""
+    sys.exit(f"{Path(sys.argv[0]).stem}: {message}")
 
 
 def check(condition, message):
