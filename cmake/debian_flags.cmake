@@ -14,6 +14,10 @@
 # -fdebug-prefix-map, which map the folder that CMake was started from. The
 # project maps its source and build folders itself (CMakeLists.txt), which
 # keeps the build reproducible wherever it is configured from.
+#
+# A cross build asks for the flags of the machine it builds for: its
+# toolchain file (cmake/debian-cross.cmake) names the Debian architecture,
+# which dpkg-buildflags takes from DEB_HOST_ARCH.
 find_program(DPKG_BUILDFLAGS dpkg-buildflags)
 if(NOT DPKG_BUILDFLAGS)
   message(NOTICE "No dpkg-buildflags (package dpkg-dev): the programs are built without "
@@ -21,10 +25,14 @@ if(NOT DPKG_BUILDFLAGS)
   return()
 endif()
 
+set(host_arch "")
+if(HELLIGKEIT_DEB_ARCH)
+  set(host_arch DEB_HOST_ARCH=${HELLIGKEIT_DEB_ARCH})
+endif()
 set(HELLIGKEIT_DEBIAN_FLAGS "")
 foreach(kind IN ITEMS CPPFLAGS CXXFLAGS LDFLAGS)
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all ${host_arch}
             ${DPKG_BUILDFLAGS} --get ${kind}
     OUTPUT_VARIABLE flags
     OUTPUT_STRIP_TRAILING_WHITESPACE

@@ -1,0 +1,33 @@
+# Cross-compiles for another Linux machine with Debian's cross compiler
+# (package g++-TRIPLE) and runs the results under qemu-user (package
+# qemu-user), so that ctest runs every unit and end-to-end test on that
+# machine's code. Included by the toolchain file of each machine, which sets
+#   CMAKE_SYSTEM_PROCESSOR   the machine, as uname -m names it
+#   HELLIGKEIT_CROSS_TRIPLE  the GNU triple of Debian's cross compiler
+#   HELLIGKEIT_DEB_ARCH      the Debian architecture (dpkg-buildflags and
+#                            packages ask for it)
+#   HELLIGKEIT_QEMU          the qemu-user program for the machine
+set(CMAKE_SYSTEM_NAME Linux)
+
+# GoogleTest's project asks for C too.
+set(CMAKE_C_COMPILER ${HELLIGKEIT_CROSS_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${HELLIGKEIT_CROSS_TRIPLE}-g++)
+
+# Debian's cross libraries (libc6-dev-ARCH-cross, libstdc++-12-dev-ARCH-cross)
+# live in /usr/TRIPLE; libraries and headers come from there only, programs
+# (Python, the shell) from the build machine.
+set(HELLIGKEIT_CROSS_ROOT /usr/${HELLIGKEIT_CROSS_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH ${HELLIGKEIT_CROSS_ROOT})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Every program of the build (tests, their discovery, the end-to-end
+# runner's program) runs under qemu-user, which finds the machine's dynamic
+# loader and shared libraries in the cross root (-L).
+find_program(HELLIGKEIT_QEMU_PROGRAM ${HELLIGKEIT_QEMU} NO_CMAKE_FIND_ROOT_PATH)
+if(NOT HELLIGKEIT_QEMU_PROGRAM)
+  message(FATAL_ERROR "${HELLIGKEIT_QEMU} not found: install the package qemu-user")
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${HELLIGKEIT_QEMU_PROGRAM} -L ${HELLIGKEIT_CROSS_ROOT})
