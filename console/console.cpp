@@ -3,6 +3,7 @@
 // mode names.
 #include "console/console.h"
 
+#include <bit>
 #include <memory_resource>
 #include <new>
 #include <string>
@@ -42,6 +43,27 @@ WriteStatus WriteEncoded(platform::CodePage page, std::u16string_view text) {
   return platform::WriteBytes(output_handle, bytes.data(), converted);
 }
 
+// Writes the code units low byte first, whatever the machine's byte order:
+// as they are in memory on a little-endian machine, from a copy elsewhere.
+// Without memory for the copy nothing is written.
+WriteStatus WriteUtf16(std::u16string_view text) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return platform::WriteBytes(output_handle, text.data(), text.size() * sizeof(char16_t));
+  } else {
+    std::pmr::string bytes;
+    try {
+      bytes.reserve(text.size() * sizeof(char16_t));
+    } catch (const std::bad_alloc&) {
+      return WriteStatus::kLost;
+    }
+    for (const char16_t unit : text) {
+      bytes.push_back(static_cast<char>(unit & 0xFF));
+      bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return platform::WriteBytes(output_handle, bytes.data(), bytes.size());
+  }
+}
+
 // Writes `text` as bytes in the encoding the output mode names. An empty
 // text has no bytes, and no write is made for it.
 WriteStatus WriteRedirected(std::u16string_view text) {
@@ -52,8 +74,8 @@ WriteStatus WriteRedirected(std::u16string_view text) {
       return WriteEncoded(platform::CodePage::kUtf8, text);
     case OutputAnsi:
       return WriteEncoded(platform::CodePage::kAnsi, text);
-    default:  // UTF-16 code units as they are in memory: low byte first
-      return platform::WriteBytes(output_handle, text.data(), text.size() * sizeof(char16_t));
+    default:
+      return WriteUtf16(text);
   }
 }
 

@@ -2,6 +2,11 @@
 // the finished line. Redirected input is a raw stream of UTF-16LE code units
 // that we split into lines at CR, LF or CR LF ourselves, keeping what was read
 // past the current line for the next call.
+//
+// Redirected code units stay as the stream has them, low byte first, until
+// their line is taken: line ends are found in those bytes, and only the code
+// units kept are put into the machine's byte order, so a big-endian machine
+// never converts what it reads past the cut only to drop it.
 #include "console/line_input.h"
 
 #include <algorithm>
@@ -17,10 +22,6 @@
 
 namespace {
 
-// Redirected bytes are read straight into the code units, which is their
-// low-byte-first reading only on a little-endian machine.
-static_assert(std::endian::native == std::endian::little);
-
 // Code units of room added whenever fewer than kLowWater are free before a
 // redirected read.
 constexpr std::size_t kLowWater = 512;
@@ -31,8 +32,9 @@ static_assert(kConsoleReadUnits <= kRoomStep);
 constexpr std::size_t kReadAlign = 64;
 constexpr std::size_t kAlignSlack = kReadAlign / sizeof(char16_t) - 1;
 
-// Redirected input read past the last line returned. It lies within the data
-// of a single read (at most kRoomStep code units), so it fits here.
+// Redirected input read past the last line returned, low byte first. It lies
+// within the data of a single read (at most kRoomStep code units), so it fits
+// here.
 std::array<char16_t, kRoomStep> pending;
 std::size_t pending_length = 0;
 // The first byte of a code unit whose second byte has not been read yet. It
@@ -128,10 +130,30 @@ std::size_t TrimConsoleLine(char16_t* units, std::size_t n) {
   return n;
 }
 
+// The code unit at `unit` as redirected input has it, low byte first.
+char16_t StreamUnit(const char16_t& unit) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&unit);
+  return static_cast<char16_t>(bytes[0] | bytes[1] << 8);
+}
+
+bool IsLineEnd(const char16_t& unit) {
+  const char16_t value = StreamUnit(unit);
+  return value == kCr || value == kLf;
+}
+
+// Puts the first `length` code units, low byte first as read, into the
+// machine's byte order.
+void ToMachineOrder(char16_t* units, std::size_t length) {
+  if constexpr (std::endian::native != std::endian::little) {
+    for (std::size_t i = 0; i < length; ++i)
+      units[i] = StreamUnit(units[i]);
+  }
+}
+
 // Drops the first code unit of a line that holds some, when it is `unit`.
 void DropLeading(WorkingBuffer& line, char16_t unit) {
   char16_t* units = line.units;
-  if (units[0] != unit)
+  if (StreamUnit(units[0]) != unit)
     return;
   std::memmove(units, units + 1, (line.length - 1) * sizeof(char16_t));
   --line.length;
@@ -144,32 +166,34 @@ void SkipLfAfterCr(WorkingBuffer& line) {
   DropLeading(line, kLf);
 }
 
-// Code units tested at a time when looking for a line end.
-constexpr std::size_t kScanWidth = 64;
+// Code units looked at one by one after a CR or LF byte that ends no line,
+// before the byte search goes on: a run of such bytes costs no more than a
+// plain loop.
+constexpr std::size_t kCheckedAfterMiss = 64;
 
-// Whether the kScanWidth code units at `units` hold a CR or a LF. A fixed
-// count, no early exit and a mask of all ones per hit let the compiler
-// compare many code units at a time with vector instructions.
-bool HoldsLineEnd(const char16_t* units) {
-  char16_t hit = 0;
-  for (std::size_t i = 0; i < kScanWidth; ++i) {
-    const char16_t unit = units[i];
-    hit |= static_cast<char16_t>(-static_cast<int>(unit == kCr) | -static_cast<int>(unit == kLf));
-  }
-  return hit != 0;
-}
-
+// The first CR or LF code unit from `from` on. The C library's memchr, which
+// every machine has in a vectorised form, finds the bytes 0x0D and 0x0A; a
+// byte found is a line end when it is the low byte of its code unit and the
+// high byte is zero.
 std::optional<std::size_t> FindLineEnd(const WorkingBuffer& line, std::size_t from) {
-  const char16_t* units = line.units;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.units);
   std::size_t k = from;
   while (k < line.length) {
-    std::size_t end = std::min(line.length, k + kScanWidth);
-    if (end - k == kScanWidth && !HoldsLineEnd(units + k)) {
-      k = end;
-      continue;
-    }
-    for (; k < end; ++k) {
-      if (units[k] == kCr || units[k] == kLf)
+    const unsigned char* start = bytes + k * sizeof(char16_t);
+    const std::size_t size = (line.length - k) * sizeof(char16_t);
+    const void* lf = std::memchr(start, kLf, size);
+    const std::size_t before_lf =
+        lf != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - start)
+                      : size;
+    const void* cr = std::memchr(start, kCr, before_lf);
+    const void* found = cr != nullptr ? cr : lf;
+    if (found == nullptr)
+      return std::nullopt;
+    k = static_cast<std::size_t>(static_cast<const unsigned char*>(found) - bytes) /
+        sizeof(char16_t);
+    const std::size_t stop = std::min(line.length, k + kCheckedAfterMiss);
+    for (; k < stop; ++k) {
+      if (IsLineEnd(line.units[k]))
         return k;
     }
   }
@@ -182,10 +206,10 @@ std::optional<std::size_t> FindLineEnd(const WorkingBuffer& line, std::size_t fr
 void TakeLine(WorkingBuffer& line, std::size_t k) {
   const char16_t* units = line.units;
   std::size_t next = k + 1;
-  if (units[k] == kCr) {
+  if (StreamUnit(units[k]) == kCr) {
     if (next == line.length) {
       after_cr = true;
-    } else if (units[next] == kLf) {
+    } else if (StreamUnit(units[next]) == kLf) {
       ++next;
     }
   }
@@ -254,6 +278,7 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
     SkipLfAfterCr(line);
     if (std::optional<std::size_t> k = FindLineEnd(line, scan)) {
       TakeLine(line, *k);
+      ToMachineOrder(line.units, line.length);
       return;
     }
     line.length = std::min(line.length, line.cut);
@@ -267,12 +292,14 @@ void ReadRedirected(WorkingBuffer& line, platform::Handle in) {
         break;
       case platform::ReadStatus::kEndOfInput:
         odd_byte.reset();  // half a code unit at the end is no text
+        ToMachineOrder(line.units, line.length);
         if (line.length == 0) {
           line.units[0] = kEndOfInput;
           line.length = 1;
         }
         return;
       case platform::ReadStatus::kError:
+        ToMachineOrder(line.units, line.length);
         return;
     }
   }
