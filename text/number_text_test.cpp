@@ -111,7 +111,7 @@ TEST(ParseDoubleTest, RoundsLikeStrtodNearHalfwayPoints) {
 }
 
 std::string RandomDigits(std::mt19937_64& random) {
-  const std::size_t length = random() % 10 == 0 ? random() % 900 : random() % 25;
+  const auto length = static_cast<std::size_t>(random() % 10 == 0 ? random() % 900 : random() % 25);
   std::string digits;
   for (std::size_t i = 0; i < length; ++i) {
     const auto pick = random() % 12;  // favour runs of 0 and 9
@@ -123,7 +123,8 @@ std::string RandomDigits(std::mt19937_64& random) {
 TEST(ParseDoubleTest, MatchesStrtodOnRandomDecimalText) {
   std::mt19937_64 random(1);
   for (int i = 0; i < 100000; ++i) {
-    std::string text = std::string(random() % 3, ' ') + "+- "[random() % 3];
+    std::string text =
+        std::string(static_cast<std::size_t>(random() % 3), ' ') + "+- "[random() % 3];
     text += RandomDigits(random);
     if (random() % 2 == 0) {
       text += "." + RandomDigits(random);
