@@ -6,7 +6,8 @@
 #   HELLIGKEIT_CROSS_TRIPLE  the GNU triple of Debian's cross compiler
 #   HELLIGKEIT_DEB_ARCH      the Debian architecture (dpkg-buildflags and
 #                            packages ask for it)
-#   HELLIGKEIT_QEMU          the qemu-user program for the machine
+#   HELLIGKEIT_QEMU          the qemu-user program for the machine, or
+#   HELLIGKEIT_CROSS_RUNNER  the command that runs its programs instead
 set(CMAKE_SYSTEM_NAME Linux)
 
 # GoogleTest's project asks for C too.
@@ -25,9 +26,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Every program of the build (tests, their discovery, the end-to-end
 # runner's program) runs under qemu-user, which finds the machine's dynamic
-# loader and shared libraries in the cross root (-L).
-find_program(HELLIGKEIT_QEMU_PROGRAM ${HELLIGKEIT_QEMU} NO_CMAKE_FIND_ROOT_PATH)
-if(NOT HELLIGKEIT_QEMU_PROGRAM)
-  message(FATAL_ERROR "${HELLIGKEIT_QEMU} not found: install the package qemu-user")
+# loader and shared libraries in the cross root (-L); or, where the toolchain
+# file names one (HELLIGKEIT_CROSS_RUNNER), through another command.
+if(DEFINED HELLIGKEIT_CROSS_RUNNER)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${HELLIGKEIT_CROSS_RUNNER})
+else()
+  find_program(HELLIGKEIT_QEMU_PROGRAM ${HELLIGKEIT_QEMU} NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT HELLIGKEIT_QEMU_PROGRAM)
+    message(FATAL_ERROR "${HELLIGKEIT_QEMU} not found: install the package qemu-user")
+  endif()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${HELLIGKEIT_QEMU_PROGRAM} -L ${HELLIGKEIT_CROSS_ROOT})
 endif()
-set(CMAKE_CROSSCOMPILING_EMULATOR ${HELLIGKEIT_QEMU_PROGRAM} -L ${HELLIGKEIT_CROSS_ROOT})

@@ -1,6 +1,6 @@
 # Tests of the Windows build run under Wine, through cmake/wine-run (the
 # toolchain file makes it the emulator of every Windows program).
-if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+if(NOT WIN32 OR NOT CMAKE_CROSSCOMPILING_EMULATOR)
   return()
 endif()
 
