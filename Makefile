@@ -14,4 +14,5 @@ test:
 	cmake --workflow --preset default
 
 clean:
-	rm -rf build build-sanitize build-win64 build-fuzz build-deb build-win64-package
+	rm -rf build build-sanitize build-win64 build-fuzz build-deb build-win64-package \
+	  build-i386 build-armhf build-arm64 build-s390x build-ppc64el
