@@ -174,7 +174,7 @@ if command -v valgrind >/dev/null; then
   ir_minimal=$(instructions minimal "$tmp/in550" "$tmp/minimal")
   ir_ratio=$(ratio "$ir_program" "$ir_minimal")
   ir_zeros=$(instructions zeros "$tmp/zeros" "$program")
-  ir_zeros_dd=$(instructions zeros-dd /dev/null dd if="$tmp/zeros" of=/dev/null bs=8k)
+  ir_zeros_dd=$(instructions zeros-dd /dev/null dd if="$tmp/zeros" of=/dev/null bs=8k status=none)
   ir_zeros_ratio=$(ratio "$ir_zeros" "$ir_zeros_dd")
 else
   echo "(a), (d) skipped: valgrind not found (apt-get install valgrind)"
