@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the brightness curve from the shipped constant table as an SVG.
+"""Draws the brightness curve from the shipped constant table as an SVG, and
+the program's icon.
 
 The table is read from the C++ source that the program compiles in (87 rows
 of six doubles: lower bound, upper bound, c0, c1, c2, c3), so the plot shows
@@ -11,20 +12,26 @@ three splines (493 and 570 nm) are marked and named, the three splines
 bracketed above the plot, and the part of the table beyond the announced
 range (700-780 nm) is shaded.
 
+The icon is the curve drawn small on a dark rounded tile, like the console
+the program runs in: the area under the curve in the colours of the
+spectrum, the curve as a white line over it. Each size is an SVG of its own,
+with a line never thinner than a pixel and a bit; rsvg-convert renders each
+to PNG beside the .ico, and icotool packs them: 16, 32 and 48 pixels as
+32-bit bitmaps with an alpha channel, which every Windows reads, 256 as PNG,
+as Windows keeps its large icons.
+
 Usage:
   python3 tools/plot_curve.py [--table calculator/segment_data.inc]
-                              [--out docs/curve.svg]
-
-Standard library only.
+                              [--out docs/curve.svg | --icon helligkeit.ico]
 """
 
 import argparse
 import math
 import re
-import sys
+import subprocess
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
+from tool_support import ROOT, fail
 COLUMNS = 6
 ROWS = 87
 
@@ -38,6 +45,13 @@ JOINS = (493.0, 570.0)
 # Room above the highest point of the curve, as a share of its height.
 HEADROOM = 0.05
 SAMPLES_PER_NM = 2  # ~1 px per sample at this width; cubics are smooth
+
+ICON_TILE = "#1e222a"
+# The tile's corner radius and the plot's place on the tile, as shares of
+# the icon's size, and the line's width in pixels at each size.
+ICON_CORNER = 0.2
+ICON_LEFT, ICON_RIGHT, ICON_TOP, ICON_BOTTOM = 0.1, 0.9, 0.16, 0.86
+ICON_LINE = {16: 1.3, 32: 1.8, 48: 2.4, 256: 10.0}
 
 # A C/C++ floating literal: hexadecimal (0x1.8p+8) or decimal (380.0, 2.6e-05,
 # 380), optionally signed. The look-behind keeps digits inside identifiers
@@ -69,13 +83,13 @@ def read_table(path):
     source = _initialiser_body(_strip_comments(Path(path).read_text(encoding="utf-8")))
     values = [_to_float(m.group(1), m.group(2)) for m in _NUMBER.finditer(source)]
     if len(values) != ROWS * COLUMNS:
-        sys.exit(f"{path}: expected {ROWS * COLUMNS} numbers, found {len(values)}")
+        fail(f"{path}: expected {ROWS * COLUMNS} numbers, found {len(values)}")
     rows = [tuple(values[i:i + COLUMNS]) for i in range(0, len(values), COLUMNS)]
     for previous, row in zip(rows, rows[1:]):
         if row[0] != previous[1] or not row[0] < row[1]:
-            sys.exit(f"{path}: segments are not contiguous and ascending at {row[0]} nm")
+            fail(f"{path}: segments are not contiguous and ascending at {row[0]} nm")
     if rows[0][0] != X_MIN or rows[-1][1] != X_MAX:
-        sys.exit(f"{path}: the table spans {rows[0][0]}-{rows[-1][1]} nm, not 380-780 nm")
+        fail(f"{path}: the table spans {rows[0][0]}-{rows[-1][1]} nm, not 380-780 nm")
     return rows
 
 
@@ -126,7 +140,7 @@ def render_svg(rows):
     knot_value = dict(knot_points)
     for join in JOINS:
         if join not in knot_value:
-            sys.exit(f"the spline join at {join} nm is no segment bound of the table")
+            fail(f"the spline join at {join} nm is no segment bound of the table")
     peak_x, peak_y = max(points, key=lambda point: point[1])
     y_min, y_max = y_range(points)
     plot_w, plot_h = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
@@ -211,13 +225,59 @@ def render_svg(rows):
     return "\n".join(out) + "\n"
 
 
+def spectrum(nm):
+    """An approximate display colour of light at a wavelength, as #rrggbb:
+    linear pieces from violet through blue, green and yellow to red, dimmed
+    towards both ends of the visible range."""
+    pieces = ((440, lambda: ((440 - nm) / 60, 0, 1)), (490, lambda: (0, (nm - 440) / 50, 1)),
+              (510, lambda: (0, 1, (510 - nm) / 20)), (580, lambda: ((nm - 510) / 70, 1, 0)),
+              (645, lambda: (1, (645 - nm) / 65, 0)), (math.inf, lambda: (1, 0, 0)))
+    rgb = next(colour for end, colour in pieces if nm < end)()
+    level = min(1, 0.3 + 0.7 * (nm - 380) / 40, 0.3 + 0.7 * (780 - nm) / 80)
+    return "#" + "".join(f"{round(min(1, max(0, c)) * level * 255):02x}" for c in rgb)
+
+
+def render_icon(rows, size):
+    """The icon at one size, in pixels."""
+    left, right, top, bottom = (share * size for share in (ICON_LEFT, ICON_RIGHT, ICON_TOP,
+                                                           ICON_BOTTOM))
+    line = " ".join(f"{left + (x - X_MIN) / (X_MAX - X_MIN) * (right - left):.2f} "
+                    f"{bottom - y / 100 * (bottom - top):.2f}" for x, y in curve_points(rows))
+    stops = "".join(f'<stop offset="{(nm - X_MIN) / (X_MAX - X_MIN):.3f}" '
+                    f'stop-color="{spectrum(nm)}"/>' for nm in range(380, 781, 5))
+    return (f'<svg xmlns="http://www.w3.org/2000/svg" width="{size}" height="{size}">\n'
+            f'<linearGradient id="spectrum" gradientUnits="userSpaceOnUse" x1="{left:g}" '
+            f'x2="{right:g}">{stops}</linearGradient>\n'
+            f'<rect width="{size}" height="{size}" rx="{ICON_CORNER * size:g}" '
+            f'fill="{ICON_TILE}"/>\n'
+            f'<path d="M{line}V{bottom:g}H{left:g}Z" fill="url(#spectrum)"/>\n'
+            f'<path d="M{line}" fill="none" stroke="#fff" stroke-width="{ICON_LINE[size]}" '
+            f'stroke-linecap="round" stroke-linejoin="round"/>\n</svg>\n')
+
+
+def write_icon(rows, out):
+    """The .ico, and beside it each size's SVG and PNG."""
+    pngs = []
+    for size in ICON_LINE:
+        svg = out.with_name(f"{out.stem}-{size}.svg")
+        svg.write_text(render_icon(rows, size), encoding="utf-8")
+        pngs.append(svg.with_suffix(".png"))
+        subprocess.run(["rsvg-convert", "--output", pngs[-1], svg], check=True)
+    subprocess.run(["icotool", "--create", "--output", out, *pngs[:-1], "--raw", pngs[-1]],
+                   check=True)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--table", default=ROOT / "calculator" / "segment_data.inc",
                         help="the constant table in C++ source (default: %(default)s)")
     parser.add_argument("--out", default=ROOT / "docs" / "curve.svg",
                         help="where to write the SVG (default: %(default)s)")
+    parser.add_argument("--icon", type=Path, help="write the icon here instead")
     args = parser.parse_args(argv)
+    if args.icon:
+        write_icon(read_table(args.table), args.icon)
+        return
     svg = render_svg(read_table(args.table))
     out = Path(args.out)
     out.parent.mkdir(parents=True, exist_ok=True)
