@@ -26,14 +26,13 @@ Usage:
 """
 
 import argparse
+import ast
 import math
-import re
 import subprocess
 from pathlib import Path
 
-from tool_support import ROOT, fail
-COLUMNS = 6
-ROWS = 87
+from generate_segments import ROW_COUNT, check_structure, evaluate
+from tool_support import ROOT, check, fail
 
 # Drawing geometry, in SVG user units (pixels).
 WIDTH, HEIGHT = 800, 500
@@ -53,50 +52,19 @@ ICON_CORNER = 0.2
 ICON_LEFT, ICON_RIGHT, ICON_TOP, ICON_BOTTOM = 0.1, 0.9, 0.16, 0.86
 ICON_LINE = {16: 1.3, 32: 1.8, 48: 2.4, 256: 10.0}
 
-# A C/C++ floating literal: hexadecimal (0x1.8p+8) or decimal (380.0, 2.6e-05,
-# 380), optionally signed. The look-behind keeps digits inside identifiers
-# (row1, kRows87) from being read as numbers.
-_HEX = r"0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)[pP][-+]?\d+"
-_DEC = r"(?:\d+\.\d*|\.\d+|\d+)(?:[eE][-+]?\d+)?"
-_NUMBER = re.compile(r"(?<![\w.])([-+]?)\s*(" + _HEX + "|" + _DEC + r")[fFlL]?(?![\w.])")
-
-
-def _strip_comments(source):
-    source = re.sub(r"/\*.*?\*/", " ", source, flags=re.S)
-    return re.sub(r"//[^\n]*", " ", source)
-
-
-def _initialiser_body(source):
-    """The text between the outermost braces, if the table is a declared array."""
-    first, last = source.find("{"), source.rfind("}")
-    return source[first + 1:last] if 0 <= first < last else source
-
-
-def _to_float(sign, literal):
-    literal = literal.rstrip("fFlL")
-    value = float.fromhex(literal) if literal[:2].lower() == "0x" else float(literal)
-    return -value if sign == "-" else value
-
-
 def read_table(path):
-    """Returns the rows as tuples (lower, upper, c0, c1, c2, c3)."""
-    source = _initialiser_body(_strip_comments(Path(path).read_text(encoding="utf-8")))
-    values = [_to_float(m.group(1), m.group(2)) for m in _NUMBER.finditer(source)]
-    if len(values) != ROWS * COLUMNS:
-        fail(f"{path}: expected {ROWS * COLUMNS} numbers, found {len(values)}")
-    rows = [tuple(values[i:i + COLUMNS]) for i in range(0, len(values), COLUMNS)]
-    for previous, row in zip(rows, rows[1:]):
-        if row[0] != previous[1] or not row[0] < row[1]:
-            fail(f"{path}: segments are not contiguous and ascending at {row[0]} nm")
-    if rows[0][0] != X_MIN or rows[-1][1] != X_MAX:
-        fail(f"{path}: the table spans {rows[0][0]}-{rows[-1][1]} nm, not 380-780 nm")
+    """The rows as tuples (lower, upper, c0, c1, c2, c3): without their
+    comments, the generated table's literals are those of a Python list."""
+    lines = Path(path).read_text(encoding="utf-8").splitlines()
+    try:
+        values = ast.literal_eval("[" + "".join(line.split("//")[0] for line in lines) + "]")
+    except (ValueError, SyntaxError) as error:
+        fail(f"{path}: not a list of numbers: {error}")
+    check(len(values) == ROW_COUNT * 6,
+          f"{path}: expected {ROW_COUNT * 6} numbers, found {len(values)}")
+    rows = [tuple(values[i:i + 6]) for i in range(0, len(values), 6)]
+    check_structure(rows)
     return rows
-
-
-def cubic(row, x):
-    """The segment's brightness at x, in the same order of operations as the program."""
-    _, _, c0, c1, c2, c3 = row
-    return ((c0 + c1 * x) + (c2 * x) * x) + ((c3 * x) * x) * x
 
 
 def curve_points(rows):
@@ -108,7 +76,7 @@ def curve_points(rows):
         start = 1 if points else 0  # the shared bound is already in from the previous row
         for i in range(start, steps + 1):
             x = lower + (upper - lower) * i / steps
-            points.append((x, cubic(row, x)))
+            points.append((x, evaluate(row, x)))
     return points
 
 
@@ -116,7 +84,8 @@ def knots(rows):
     """The 88 segment bounds with the value the program gives there: on a shared
     bound the later row decides."""
     last = rows[-1]
-    return [(row[0], cubic(row, row[0])) for row in rows] + [(last[1], cubic(last, last[1]))]
+    return ([(row[0], evaluate(row, row[0])) for row in rows]
+            + [(last[1], evaluate(last, last[1]))])
 
 
 def y_range(points):
