@@ -15,11 +15,12 @@ presets, then checks:
   and 256 pixels, and a German version resource (0x0407, code page 1200,
   throughout); its dialogue under Wine (end-to-end cases);
 - the package: `helligkeit` VERSION for amd64, with the Depends that
-  dpkg-shlibdeps reads off its program; the stripped, dynamically linked,
-  hardened program, each of its objects compiled with dpkg-buildflags'
-  flags; the README, the copyright file (the text of LICENSE), the changelog
-  (newest entry: VERSION) and the manual page, compressed as gzip -9n does;
-  its program's dialogue; no error or warning from lintian -I --pedantic;
+  dpkg-shlibdeps reads off its program (libc6 and libstdc++6 at least); the
+  stripped, dynamically linked, hardened program, each of its objects
+  compiled with dpkg-buildflags' flags; the README, the copyright file (the
+  text of LICENSE), the changelog (newest entry: VERSION) and the manual
+  page, compressed as gzip -9n does; its program's dialogue; no error or
+  warning from lintian -I --pedantic;
 - no warning from `mandoc -Tlint` on the manual page, and the same files
   from `cmake --install --strip` into a prefix.
 
@@ -72,7 +73,8 @@ E2E_CASE = "DialogueTest.test_reports"
 
 def icon_sizes(program, work):
     """The sizes in the program's first icon group, as wrestool takes it out
-    as an .ico and icotool lists it."""
+    as an .ico and icotool lists it (from a file: icotool reads a PNG image
+    of an icon only from a file it can seek in)."""
     icon = work / f"{program.stem}-icon.ico"
     run("wrestool", "--extract", "--type=14", "--name=1", "--output", icon, program)
     check(icon.is_file(), f"{program.name} has no icon")

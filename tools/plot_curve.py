@@ -51,6 +51,12 @@ ICON_TILE = "#1e222a"
 ICON_CORNER = 0.2
 ICON_LEFT, ICON_RIGHT, ICON_TOP, ICON_BOTTOM = 0.1, 0.9, 0.16, 0.86
 ICON_LINE = {16: 1.3, 32: 1.8, 48: 2.4, 256: 10.0}
+# The colours of the spectrum under the curve, by wavelength, blended in
+# between: violet through blue, green and yellow to red, dimmed towards both
+# ends of the visible range.
+SPECTRUM = {380: "#4c004c", 420: "#5500ff", 440: "#0000ff", 490: "#00ffff", 510: "#00ff00",
+            580: "#ffff00", 645: "#ff0000", 700: "#ff0000", 780: "#4c0000"}
+
 
 def read_table(path):
     """The rows as tuples (lower, upper, c0, c1, c2, c3): without their
@@ -194,26 +200,14 @@ def render_svg(rows):
     return "\n".join(out) + "\n"
 
 
-def spectrum(nm):
-    """An approximate display colour of light at a wavelength, as #rrggbb:
-    linear pieces from violet through blue, green and yellow to red, dimmed
-    towards both ends of the visible range."""
-    pieces = ((440, lambda: ((440 - nm) / 60, 0, 1)), (490, lambda: (0, (nm - 440) / 50, 1)),
-              (510, lambda: (0, 1, (510 - nm) / 20)), (580, lambda: ((nm - 510) / 70, 1, 0)),
-              (645, lambda: (1, (645 - nm) / 65, 0)), (math.inf, lambda: (1, 0, 0)))
-    rgb = next(colour for end, colour in pieces if nm < end)()
-    level = min(1, 0.3 + 0.7 * (nm - 380) / 40, 0.3 + 0.7 * (780 - nm) / 80)
-    return "#" + "".join(f"{round(min(1, max(0, c)) * level * 255):02x}" for c in rgb)
-
-
 def render_icon(rows, size):
     """The icon at one size, in pixels."""
     left, right, top, bottom = (share * size for share in (ICON_LEFT, ICON_RIGHT, ICON_TOP,
                                                            ICON_BOTTOM))
     line = " ".join(f"{left + (x - X_MIN) / (X_MAX - X_MIN) * (right - left):.2f} "
                     f"{bottom - y / 100 * (bottom - top):.2f}" for x, y in curve_points(rows))
-    stops = "".join(f'<stop offset="{(nm - X_MIN) / (X_MAX - X_MIN):.3f}" '
-                    f'stop-color="{spectrum(nm)}"/>' for nm in range(380, 781, 5))
+    stops = "".join(f'<stop offset="{(nm - X_MIN) / (X_MAX - X_MIN):.3f}" stop-color="{colour}"/>'
+                    for nm, colour in SPECTRUM.items())
     return (f'<svg xmlns="http://www.w3.org/2000/svg" width="{size}" height="{size}">\n'
             f'<linearGradient id="spectrum" gradientUnits="userSpaceOnUse" x1="{left:g}" '
             f'x2="{right:g}">{stops}</linearGradient>\n'
