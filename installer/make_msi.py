@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-# Debian's Python 3, for which python3-olefile is installed.
+# Debian's Python 3, with the python3-* packages of debian-packages.txt.
 """Builds the Windows installer, helligkeit-VERSION-win64.msi, with wixl.
 
 Usage:

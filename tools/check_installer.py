@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-# Debian's Python 3, for which python3-pefile, python3-olefile and
-# python3-liblnk are installed.
+# Debian's Python 3, with the python3-* packages of debian-packages.txt.
 """Builds the Windows installer and installs, upgrades and removes it under Wine.
 
 Usage:
@@ -183,7 +182,8 @@ def check_shortcut(prefix, program, work):
           f"the shortcut starts in {folder}, not in the user's folder")
     check(icon in (None, target), f"the shortcut shows the icon {icon}, not the program's")
     sizes = icon_sizes(program, work)
-    check(sizes == ICON_SIZES, f"the installed program's icon has the sizes {sizes}")
+    check(sizes == ICON_SIZES, f"the installed program's icon has the sizes {sizes}, "
+                               f"not {ICON_SIZES}")
 
 
 def check_dialogue(prefix, program):

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-# Debian's Python 3, for which python3-pefile and python3-debian are installed.
+# Debian's Python 3, with the python3-* packages of debian-packages.txt.
 """Builds the release packages and checks what is in them.
 
 Usage:
