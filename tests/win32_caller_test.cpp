@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
+#include <limits>
 #include <memory_resource>
 #include <optional>
 #include <string>
@@ -236,45 +239,34 @@ std::optional<double> ProcessorSeconds(HANDLE process, const std::string& comman
     FILETIME created, ended, kernel, user;
     if (!GetProcessTimes(process, &created, &ended, &kernel, &user))
       return std::nullopt;
-    auto seconds = [](FILETIME time) {
-      return static_cast<double>(static_cast<ULONGLONG>(time.dwHighDateTime) << 32 |
-                                 time.dwLowDateTime) /
-             1e7;
-    };
-    return seconds(kernel) + seconds(user);
+    const ULARGE_INTEGER in_kernel{{kernel.dwLowDateTime, kernel.dwHighDateTime}};
+    const ULARGE_INTEGER in_user{{user.dwLowDateTime, user.dwHighDateTime}};
+    return static_cast<double>(in_kernel.QuadPart + in_user.QuadPart) / 1e7;  // 100 ns units
   }
-  WCHAR* name = dos_file_name("/proc");
-  const std::wstring proc = std::wstring(name != nullptr ? name : L"") + L"\\";
-  HeapFree(GetProcessHeap(), 0, name);
-  auto contents = [](const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-      return std::string();
-    std::string bytes = ReadToEnd(file);
-    CloseHandle(file);
-    return bytes;
-  };
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((proc + L"*").c_str(), &entry);
-  std::optional<double> found;
-  for (bool more = search != INVALID_HANDLE_VALUE; more && !found;
-       more = FindNextFileW(search, &entry)) {
+  WCHAR* proc = dos_file_name("/proc");
+  std::error_code error;
+  const std::filesystem::directory_iterator processes(proc != nullptr ? proc : L"", error);
+  HeapFree(GetProcessHeap(), 0, proc);
+  for (const auto& entry : processes) {
     // The arguments, each ended by a zero byte.
-    std::string arguments = contents(proc + entry.cFileName + L"\\cmdline");
+    std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+    std::string arguments(std::istreambuf_iterator<char>(cmdline), {});
     std::replace(arguments.begin(), arguments.end(), '\0', ' ');
     if (arguments.substr(0, arguments.find_last_not_of(' ') + 1) != command_line)
       continue;
-    // Fields 14 and 15 are the user and system time in ticks of 1/100 s.
-    const std::string stat = contents(proc + entry.cFileName + L"\\stat");
-    unsigned long user = 0;
-    unsigned long system = 0;
-    if (std::sscanf(stat.c_str() + stat.rfind(')') + 1,
-                    " %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %lu %lu", &user, &system) == 2)
-      found = static_cast<double>(user + system) / 100;
+    // After the name in parentheses, fields 3 to 13, then the user and the
+    // system time in ticks of 1/100 s.
+    std::ifstream stat(entry.path() / "stat", std::ios::binary);
+    stat.ignore(std::numeric_limits<std::streamsize>::max(), ')');
+    std::string field;
+    for (int skipped = 3; skipped <= 13; ++skipped)
+      stat >> field;
+    double user = 0;
+    double system = 0;
+    if (stat >> user >> system)
+      return (user + system) / 100;
   }
-  FindClose(search);
-  return found;
+  return std::nullopt;
 }
 
 struct CallerCase {
