@@ -191,11 +191,11 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
   // always, a byte pipe under Wine), so a write larger than its buffer never
   // fits. Where the pipe names its buffer, a write is cut to that size;
   // otherwise it is offered whole, and again after each pause while the pipe
-  // takes nothing, so that each write arrives as one message. Only a pipe
-  // that has taken nothing for kStallLimit, which a reader that is merely
-  // late does not make it do, is offered halves as well, down to a single
-  // byte before each pause: a write larger than a buffer that cannot be
-  // asked must not hang the program.
+  // takes nothing, so that each write arrives as one message. Only once the
+  // pipe has taken nothing for kStallLimit, longer than a reader that is
+  // merely late leaves it full, is a piece offered in halves as well, down
+  // to a single byte before each pause: a write larger than a buffer that
+  // cannot be asked must not hang the program.
   std::size_t whole = kMaxPiece;
   std::size_t most = whole;
   bool buffer_asked = false;
