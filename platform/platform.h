@@ -60,8 +60,9 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
 // Writes all of `bytes` to a file or pipe, across short writes and a full
 // pipe that does not wait, which is waited on like one that does. Each
 // write to a message pipe goes out as one message where the pipe's buffer
-// can hold it. A write that the system answers by taking nothing, where
-// waiting would not help, is lost.
+// can hold it, unless the pipe takes nothing at all for several seconds.
+// A write that the system answers by taking nothing, where waiting would
+// not help, is lost.
 WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size);
 
 // Pushes written bytes out where that is worth doing and cannot wait on
