@@ -634,15 +634,11 @@ def io_count(pid, field):
 # ---------------------------------------------------------------------------
 # Pseudo-terminals and signals.
 
-TITLE_SEQUENCE = b"\x1b]0;" + TITLE.encode() + b"\x07"
+# The terminal's title saved on its stack, then the program's title.
+TITLE_SEQUENCE = b"\x1b[22;0t\x1b]0;" + TITLE.encode() + b"\x07"
 COLOUR_SEQUENCE = b"\x1b[97;40m"  # bright white on black
-
-
-def take_terminal():
-    """In the child: a session of its own whose controlling terminal is the
-    pseudo-terminal on standard input, so that Ctrl+C raises SIGINT."""
-    os.setsid()
-    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+# The terminal's default colours and its saved title back, at the end.
+RESTORE_SEQUENCE = b"\x1b[39;49m\x1b[23;0t"
 
 
 def default_signals():
@@ -650,6 +646,14 @@ def default_signals():
     whatever the test runner inherited."""
     for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
         signal.signal(number, signal.SIG_DFL)
+
+
+def take_terminal():
+    """In the child: a session of its own whose controlling terminal is the
+    pseudo-terminal on standard input, so that Ctrl+C raises SIGINT."""
+    default_signals()
+    os.setsid()
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
 
 class Terminal:
@@ -780,8 +784,10 @@ class TerminalTest(E2ECase):
                 self.assertIsNone(terminal.proc.poll(), "the program ended instead of waiting")
                 terminal.type(b"\r")
                 self.assertEqual(terminal.finish(), 0)
-                # Only the echo of Enter follows; in particular no colour reset.
-                self.assertEqual(bytes(terminal.out), expected + enter_echo(attrs))
+                # Only the echo of Enter follows, and what gives the terminal
+                # back its colours and title.
+                self.assertEqual(bytes(terminal.out),
+                                 expected + enter_echo(attrs) + RESTORE_SEQUENCE)
 
     @linux_only
     def test_escape_sequences_only_for_capable_terminals(self):
@@ -798,6 +804,7 @@ class TerminalTest(E2ECase):
                 self.assertEqual(b"\x1b" in terminal.out, escapes)
                 if escapes:
                     self.assertTrue(terminal.out.startswith(TITLE_SEQUENCE + COLOUR_SEQUENCE))
+                    self.assertTrue(terminal.out.endswith(RESTORE_SEQUENCE))
 
     @linux_only
     def test_ctrl_d_ends_input(self):
@@ -820,6 +827,7 @@ class TerminalTest(E2ECase):
             with self.subTest(text=text):
                 after_enter = session(text + b"\r", b"\r")
                 self.assertIn(b"   Helligkeit Vollstfarbe 0.00nm :  0.000\r", after_enter)
+                self.assertTrue(after_enter.endswith(RESTORE_SEQUENCE))
                 self.assertEqual(session(text + b"\x04", b"\x04"), after_enter)
 
     @linux_only
@@ -862,18 +870,30 @@ class TerminalTest(E2ECase):
                     terminal.wait_for_line_mode()
                 terminal.type(b"\x03")
                 self.assertEqual(terminal.finish(), -signal.SIGINT)
+                self.assertTrue(terminal.out.endswith(RESTORE_SEQUENCE), terminal.out)
 
     @linux_only
     def test_signals_end_the_program(self):
-        """No signal is handled: each ends the run as it would by default."""
+        """No signal is handled: each ends the run as it would by default,
+        at the prompt. Redirected output stays as it was; a terminal first
+        gets back its colours and title."""
         for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
-            with self.subTest(signal=number.name):
+            with self.subTest(signal=number.name, at="pipes"):
                 session = self.start(preexec_fn=default_signals)
                 session.expect(HEAD)
                 session.proc.send_signal(number)
                 session.wait_end()
                 self.assertEqual(session.proc.returncode, -number)
                 self.assertEqual(bytes(session.out), HEAD)
+            with self.subTest(signal=number.name, at="terminal"):
+                terminal = self.open_terminal()
+                terminal.expect(b"Dezimalpunkt:   ")
+                terminal.wait_for_line_mode()
+                attrs = terminal.attrs()
+                terminal.proc.send_signal(number)
+                self.assertEqual(terminal.finish(), -number)
+                self.assertEqual(bytes(terminal.out), TITLE_SEQUENCE + COLOUR_SEQUENCE +
+                                 as_shown(HEAD, attrs) + RESTORE_SEQUENCE)
 
 
 # ---------------------------------------------------------------------------
