@@ -103,7 +103,6 @@ void ExpectNormalEnd(std::pmr::memory_resource& memory) {
   EXPECT_TRUE(IsSubsequence(written, kDialogue));
   EXPECT_EQ(exit_code, written == kDialogue ? 0 : 1);
   EXPECT_EQ(fake::CountOf(fake::Op::kConsoleSetLineMode), 2u);
-  EXPECT_EQ(fake::CountOf(fake::Op::kRestoreConsole), 1u);
   // A read that asks for nothing would find end of file on a pipe.
   for (std::uint32_t size : fake::AskedOf(fake::Op::kReadBytes))
     EXPECT_GT(size, 0u);

@@ -202,78 +202,6 @@ TEST(ReadBytes, UnreadableDescriptorsAreErrors) {
 }
 
 // ---------------------------------------------------------------------------
-// A pseudo-terminal as the console
-
-struct Terminal {
-  UniqueFd master, slave;
-
-  static Terminal Open() {
-    int master = -1, slave = -1;
-    EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    return {UniqueFd(master), UniqueFd(slave)};
-  }
-
-  // Output reaches the master unchanged (no LF -> CR LF).
-  void RawOutput() {
-    termios mode;
-    tcgetattr(slave.get(), &mode);
-    mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tcsetattr(slave.get(), TCSANOW, &mode);
-  }
-
-  // Everything written to the slave so far: a marker byte is written after
-  // it, and the master is read up to the marker.
-  std::string Output() {
-    const char marker = '\x01';
-    EXPECT_EQ(write(slave.get(), &marker, 1), 1);
-    std::string data;
-    char c;
-    while (read(master.get(), &c, 1) == 1 && c != marker)
-      data += c;
-    return data;
-  }
-
-  void Type(const std::string& keys) {
-    EXPECT_EQ(write(master.get(), keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-  }
-};
-
-// What asks the terminal to save its title, and what puts back its default
-// colours and the title it saved.
-const std::string kSaveTitle = "\x1b[22;0t";
-const std::string kDefaultColours = "\x1b[39;49m";
-const std::string kRestoreTitle = "\x1b[23;0t";
-
-// Swaps a descriptor in as standard output and TERM for one test.
-class TerminalAsStdout {
- public:
-  TerminalAsStdout(int fd, const char* term) : saved_stdout_(dup(STDOUT_FILENO)) {
-    std::fflush(stdout);
-    dup2(fd, STDOUT_FILENO);
-    if (const char* old = getenv("TERM"))
-      saved_term_ = old;
-    if (term != nullptr) {
-      setenv("TERM", term, 1);
-    } else {
-      unsetenv("TERM");
-    }
-  }
-  ~TerminalAsStdout() {
-    dup2(saved_stdout_, STDOUT_FILENO);
-    close(saved_stdout_);
-    if (saved_term_) {
-      setenv("TERM", saved_term_->c_str(), 1);
-    } else {
-      unsetenv("TERM");
-    }
-  }
-
- private:
-  int saved_stdout_;
-  std::optional<std::string> saved_term_;
-};
-
-// ---------------------------------------------------------------------------
 // Control events, SIGPIPE and SIGXFSZ, each in a child process of its own
 
 std::uint32_t Decline(std::uint32_t) {
@@ -311,22 +239,14 @@ void PrintTo(const SignalCase& c, std::ostream* os) {
 
 class ControlSignal : public testing::TestWithParam<SignalCase> {};
 
-// The terminal gets back its colours and title first.
 TEST_P(ControlSignal, DeclinedEndsTheProcessAsByDefault) {
   const int signal = GetParam().signal;
-  Terminal terminal = Terminal::Open();
-  terminal.RawOutput();
   const int status = RunInChild([&] {
-    TerminalAsStdout swap(terminal.slave.get(), "xterm");
     RegisterControlHandler(Decline);
-    SetTitle(u"T");
-    SetTextAttribute(STDOUT_FILENO, 15);
     raise(signal);
   });
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), signal);
-  EXPECT_EQ(terminal.Output(),
-            kSaveTitle + "\x1b]0;T\a\x1b[97;40m" + kDefaultColours + kRestoreTitle);
 }
 
 TEST_P(ControlSignal, HandledReachesTheHandlerWithItsEvent) {
@@ -376,6 +296,72 @@ TEST(ControlHandlerRegistration, WritesThatWouldRaiseASignalFailInstead) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// A pseudo-terminal as the console
+
+struct Terminal {
+  UniqueFd master, slave;
+
+  static Terminal Open() {
+    int master = -1, slave = -1;
+    EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    return {UniqueFd(master), UniqueFd(slave)};
+  }
+
+  // Output reaches the master unchanged (no LF -> CR LF).
+  void RawOutput() {
+    termios mode;
+    tcgetattr(slave.get(), &mode);
+    mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tcsetattr(slave.get(), TCSANOW, &mode);
+  }
+
+  // Everything written to the slave so far: a marker byte is written after
+  // it, and the master is read up to the marker.
+  std::string Output() {
+    const char marker = '\x01';
+    EXPECT_EQ(write(slave.get(), &marker, 1), 1);
+    std::string data;
+    char c;
+    while (read(master.get(), &c, 1) == 1 && c != marker)
+      data += c;
+    return data;
+  }
+
+  void Type(const std::string& keys) {
+    EXPECT_EQ(write(master.get(), keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+};
+
+// Swaps a descriptor in as standard output and TERM for one test.
+class TerminalAsStdout {
+ public:
+  TerminalAsStdout(int fd, const char* term) : saved_stdout_(dup(STDOUT_FILENO)) {
+    std::fflush(stdout);
+    dup2(fd, STDOUT_FILENO);
+    if (const char* old = getenv("TERM"))
+      saved_term_ = old;
+    if (term != nullptr) {
+      setenv("TERM", term, 1);
+    } else {
+      unsetenv("TERM");
+    }
+  }
+  ~TerminalAsStdout() {
+    dup2(saved_stdout_, STDOUT_FILENO);
+    close(saved_stdout_);
+    if (saved_term_) {
+      setenv("TERM", saved_term_->c_str(), 1);
+    } else {
+      unsetenv("TERM");
+    }
+  }
+
+ private:
+  int saved_stdout_;
+  std::optional<std::string> saved_term_;
+};
+
 TEST(TerminalOutput, TextArrivesAsUtf8) {
   Terminal terminal = Terminal::Open();
   terminal.RawOutput();
@@ -409,7 +395,6 @@ void PrintTo(const TitleCase& c, std::ostream* os) {
 
 class Title : public testing::TestWithParam<TitleCase> {};
 
-// The title the terminal had is saved first and put back at the end.
 TEST_P(Title, SequenceOnlyWhereTheTerminalTakesIt) {
   const TitleCase& c = GetParam();
   Terminal terminal = Terminal::Open();
@@ -421,7 +406,8 @@ TEST_P(Title, SequenceOnlyWhereTheTerminalTakesIt) {
     RestoreConsole();
   }
   EXPECT_EQ(set, c.sequence.has_value());
-  EXPECT_EQ(terminal.Output(), c.sequence ? kSaveTitle + *c.sequence + kRestoreTitle : "");
+  // Saved on the terminal's stack of titles first, taken back at the end.
+  EXPECT_EQ(terminal.Output(), c.sequence ? "\x1b[22;0t" + *c.sequence + "\x1b[23;0t" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -446,19 +432,18 @@ void PrintTo(const ColourCase& c, std::ostream* os) {
 
 class Colour : public testing::TestWithParam<ColourCase> {};
 
-// The terminal's default colours come back at the end.
 TEST_P(Colour, AttributeBecomesSgr) {
-  const ColourCase& c = GetParam();
   Terminal terminal = Terminal::Open();
   terminal.RawOutput();
   bool set;
   {
-    TerminalAsStdout swap(terminal.slave.get(), c.term);
-    set = SetTextAttribute(terminal.slave.get(), c.attribute);
+    TerminalAsStdout swap(terminal.slave.get(), GetParam().term);
+    set = SetTextAttribute(terminal.slave.get(), GetParam().attribute);
     RestoreConsole();
   }
-  EXPECT_EQ(set, c.sequence.has_value());
-  EXPECT_EQ(terminal.Output(), c.sequence ? *c.sequence + kDefaultColours : "");
+  EXPECT_EQ(set, GetParam().sequence.has_value());
+  // The terminal's default colours come back at the end.
+  EXPECT_EQ(terminal.Output(), GetParam().sequence ? *GetParam().sequence + "\x1b[39;49m" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Attributes, Colour,
@@ -470,52 +455,6 @@ INSTANTIATE_TEST_SUITE_P(Attributes, Colour,
                                          ColourCase{0xF0, "xterm", "\x1b[30;107m"},  // on white
                                          ColourCase{0x8B, "xterm", "\x1b[96;100m"},  // on grey
                                          ColourCase{15, "dumb", std::nullopt}));
-
-struct RestoreCase {
-  const char* name;
-  const char* steps;  // t: SetTitle, c: SetTextAttribute, r: RestoreConsole
-  std::string output;
-};
-void PrintTo(const RestoreCase& c, std::ostream* os) {
-  *os << c.steps;
-}
-
-class Restore : public testing::TestWithParam<RestoreCase> {};
-
-// Each change is undone once, however often it was made; a terminal that
-// was not changed gets nothing.
-TEST_P(Restore, UndoesEachChangeOnce) {
-  Terminal terminal = Terminal::Open();
-  terminal.RawOutput();
-  {
-    TerminalAsStdout swap(terminal.slave.get(), "xterm");
-    for (const char* step = GetParam().steps; *step != '\0'; ++step) {
-      if (*step == 't') {
-        SetTitle(u"T");
-      } else if (*step == 'c') {
-        SetTextAttribute(STDOUT_FILENO, 15);
-      } else {
-        RestoreConsole();
-      }
-    }
-    RestoreConsole();  // leaves nothing changed for the next case
-  }
-  EXPECT_EQ(terminal.Output(), GetParam().output);
-}
-
-const std::string kSetT = "\x1b]0;T\a";
-const std::string kWhite = "\x1b[97;40m";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Restore,
-    testing::Values(
-        RestoreCase{"NothingChanged", "r", ""},
-        RestoreCase{"TitleSavedOnce", "ttr", kSaveTitle + kSetT + kSetT + kRestoreTitle},
-        RestoreCase{"Both", "ctr", kWhite + kSaveTitle + kSetT + kDefaultColours + kRestoreTitle},
-        RestoreCase{"Once", "crr", kWhite + kDefaultColours},
-        RestoreCase{"AgainAfterARestore", "trt",
-                    kSaveTitle + kSetT + kRestoreTitle + kSaveTitle + kSetT + kRestoreTitle}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Reading typed lines from the terminal

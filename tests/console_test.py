@@ -13,8 +13,8 @@ ends the run with exit code 0. Ctrl+C at the prompt ends the run. End of
 input is Ctrl+D in a Linux terminal, where the screen then looks exactly as
 after Enter, at the prompt and at the closing wait; and Ctrl+Z and Enter at
 a Windows console. There a pasted line longer than one console read is
-taken in two reads. A Linux terminal is left as found, after the run and
-after Ctrl+C: the title it had, and what is typed next in its own colours.
+taken in two reads. A Linux terminal is left as found: the title it had,
+and what is typed after the run in its own colours.
 
 Exits with 77 (a skip for CTest) when tmux is not installed.
 """
@@ -32,9 +32,7 @@ from test_support import PROMPT, REPORT_START, TITLE, report_text
 
 REPORT = report_text("550.00", "84.120")
 BRIGHT_WHITE = "\x1b[97m"
-# The pane's title before the program starts, and a line typed after it.
-SHELL_TITLE = "Shell"
-TYPED_AFTER = "nachher"
+SHELL_TITLE, TYPED_AFTER = "Shell", "nachher"  # the pane's title before, a line after
 EXIT_MARK = re.compile(r"\[exit (\d+)\]")
 
 # A fresh Wine prefix or a busy machine can make the first screen slow.
@@ -161,25 +159,18 @@ def ctrl_c_at_the_prompt(start):
     pane.run("send-keys", "-t", "run", "C-c")
     screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
     check(REPORT_START not in screen, "Ctrl+C did not end the program", screen)
-    return pane
 
 
 def terminal_left_as_found(start):
-    """After a typed session and after Ctrl+C at the prompt, the pane has
-    the title it had before, and a line typed at the shell's command that
-    follows shows in the terminal's own colours: its cells carry none."""
-    for scenario in (typed_session, ctrl_c_at_the_prompt):
-        pane = scenario(start)
-        pane.type(TYPED_AFTER)
-        screen = pane.wait_for("the line typed after the run",
-                               lambda s: TYPED_AFTER in s.splitlines())
-        row = str(screen.splitlines().index(TYPED_AFTER))
-        # A capture of that row alone starts from the default colours.
-        line = pane.run("capture-pane", "-p", "-e", "-t", "run", "-S", row, "-E", row)
-        check(line.rstrip("\n") == TYPED_AFTER,
-              f"{scenario.__name__}: the line typed after the run is {line!r}", screen)
-        check(pane.title() == SHELL_TITLE,
-              f"{scenario.__name__}: the pane title after the run is {pane.title()!r}", screen)
+    """After a typed session the pane has its title back, and a line typed
+    next shows in the terminal's own colours."""
+    pane = typed_session(start)
+    pane.type(TYPED_AFTER)
+    screen = pane.wait_for("a line typed after the run", lambda s: TYPED_AFTER in s.split("\n"))
+    row = str(screen.split("\n").index(TYPED_AFTER))  # alone, it starts in default colours
+    line = pane.run("capture-pane", "-p", "-e", "-t", "run", "-S", row, "-E", row)
+    check(line == TYPED_AFTER + "\n" and pane.title() == SHELL_TITLE,
+          f"{line!r} under the title {pane.title()!r}", screen)
 
 
 def ctrl_d_looks_like_enter(start):
@@ -212,7 +203,7 @@ def main(command):
     if command[-1].lower().endswith(".exe"):
         scenarios = (typed_session, ctrl_z_at_the_prompt, long_pasted_line, ctrl_c_at_the_prompt)
     else:
-        scenarios = (terminal_left_as_found, ctrl_d_looks_like_enter)
+        scenarios = (terminal_left_as_found, ctrl_d_looks_like_enter, ctrl_c_at_the_prompt)
     failed = 0
     for scenario in scenarios:
         panes = []
