@@ -51,6 +51,7 @@ class Pane:
         # The shell line stays after the program so that its exit code can
         # be read off the screen; it outlives a Ctrl+C that ends the program
         # (a trap that does nothing, which the program does not inherit).
+        # The pane has a title of its own before the program starts.
         line = (f"printf '\\033]2;{SHELL_TITLE}\\007'; trap : INT; " + shlex.join(command) +
                 '; echo "[exit $?]"; sleep 600')
         self.socket = None
