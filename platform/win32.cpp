@@ -267,6 +267,10 @@ bool SetTextAttribute(Handle out, std::uint16_t attribute) {
   return SetConsoleTextAttribute(ToHandle(out), attribute) != 0;
 }
 
+// The console keeps the title and colour the run set, for whatever runs in
+// it next, as Windows console programs leave it.
+void RestoreConsole() {}
+
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
   // WideCharToMultiByte counts in ints.
   if (text.size() > static_cast<std::size_t>(INT_MAX))

@@ -634,13 +634,16 @@ def io_count(pid, field):
 # ---------------------------------------------------------------------------
 # Pseudo-terminals and signals.
 
-TITLE_SEQUENCE = b"\x1b]0;" + TITLE.encode() + b"\x07"
+# The terminal's title saved on its stack, then the program's title.
+TITLE_SEQUENCE = b"\x1b[22;0t\x1b]0;" + TITLE.encode() + b"\x07"
 COLOUR_SEQUENCE = b"\x1b[97;40m"  # bright white on black
+RESTORE_SEQUENCE = b"\x1b[39;49m\x1b[23;0t"  # default colours, the saved title
 
 
 def take_terminal():
     """In the child: a session of its own whose controlling terminal is the
     pseudo-terminal on standard input, so that Ctrl+C raises SIGINT."""
+    default_signals()
     os.setsid()
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
@@ -780,8 +783,9 @@ class TerminalTest(E2ECase):
                 self.assertIsNone(terminal.proc.poll(), "the program ended instead of waiting")
                 terminal.type(b"\r")
                 self.assertEqual(terminal.finish(), 0)
-                # Only the echo of Enter follows; in particular no colour reset.
-                self.assertEqual(bytes(terminal.out), expected + enter_echo(attrs))
+                # Only the echo of Enter follows, and the terminal's own colours and title.
+                self.assertEqual(bytes(terminal.out),
+                                 expected + enter_echo(attrs) + RESTORE_SEQUENCE)
 
     @linux_only
     def test_escape_sequences_only_for_capable_terminals(self):
@@ -862,10 +866,13 @@ class TerminalTest(E2ECase):
                     terminal.wait_for_line_mode()
                 terminal.type(b"\x03")
                 self.assertEqual(terminal.finish(), -signal.SIGINT)
+                self.assertTrue(terminal.out.endswith(RESTORE_SEQUENCE), terminal.out)
 
     @linux_only
     def test_signals_end_the_program(self):
-        """No signal is handled: each ends the run as it would by default."""
+        """No signal is handled: each ends the run as it would by default,
+        redirected output unchanged; a terminal first gets its colours and
+        title back."""
         for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
             with self.subTest(signal=number.name):
                 session = self.start(preexec_fn=default_signals)
@@ -874,6 +881,13 @@ class TerminalTest(E2ECase):
                 session.wait_end()
                 self.assertEqual(session.proc.returncode, -number)
                 self.assertEqual(bytes(session.out), HEAD)
+                terminal = self.open_terminal()
+                terminal.expect(b"Dezimalpunkt:   ")
+                attrs = terminal.attrs()
+                terminal.proc.send_signal(number)
+                self.assertEqual(terminal.finish(), -number)
+                self.assertEqual(bytes(terminal.out), TITLE_SEQUENCE + COLOUR_SEQUENCE +
+                                 as_shown(HEAD, attrs) + RESTORE_SEQUENCE)
 
 
 # ---------------------------------------------------------------------------
