@@ -67,6 +67,26 @@ def cpu_seconds(usage) -> float:
     return usage.ru_utime + usage.ru_stime
 
 
+def pump(done, what, streams, so_far, timeout=TIMEOUT):
+    """Serves the descriptors that streams() gives, as ({fd: on_readable},
+    {fd: on_writable}), until done() is true; fails after `timeout` seconds
+    with what so_far() says of the output."""
+    deadline = time.monotonic() + timeout
+    while not done():
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise AssertionError(f"timed out waiting for {what}; {so_far()}")
+        readers, writers = streams()
+        if not readers and not writers:
+            time.sleep(min(left, 0.005))
+            continue
+        ready_r, ready_w, _ = select.select(list(readers), list(writers), [], min(left, 0.02))
+        for fd in ready_w:
+            writers[fd]()
+        for fd in ready_r:
+            readers[fd]()
+
+
 class Session:
     """One run of the program whose standard input and output the test
     drives: input is queued and written as the program takes it, output is
@@ -145,28 +165,21 @@ class Session:
             if stream:
                 stream.close()
 
-    def _pump(self, done, what, timeout=None):
-        deadline = time.monotonic() + (timeout or TIMEOUT)
-        while not done():
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError(f"timed out waiting for {what}; output so far: "
-                                     f"{bytes(self.out)!r}")
-            readers = [self._out] if self._out is not None else []
-            writers = [self._in] if self._pending and self._in is not None else []
-            if not readers and not writers:
-                time.sleep(min(left, 0.005))
-                continue
-            ready_r, ready_w, _ = select.select(readers, writers, [], min(left, 0.05))
-            if ready_w:
-                self._write_some()
-            if ready_r:
-                chunk = os.read(self._out, 1 << 16)
-                if chunk:
-                    self.out += chunk
-                else:
-                    self.proc.stdout.close()
-                    self._out = None
+    def _pump(self, done, what, timeout=TIMEOUT):
+        pump(done, what, self._streams, lambda: f"output so far: {bytes(self.out)!r}", timeout)
+
+    def _streams(self):
+        readers = {self._out: self._read_some} if self._out is not None else {}
+        writers = {self._in: self._write_some} if self._pending and self._in is not None else {}
+        return readers, writers
+
+    def _read_some(self):
+        chunk = os.read(self._out, 1 << 16)
+        if chunk:
+            self.out += chunk
+        else:
+            self.proc.stdout.close()
+            self._out = None
 
     def _write_some(self):
         try:
@@ -599,16 +612,17 @@ def fill_pipe(fd) -> bytes:
 
 
 def read_to_end(fd) -> bytes:
-    data = bytearray()
-    deadline = time.monotonic() + TIMEOUT
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([fd], [], [], 0.05)
-        if ready:
-            chunk = os.read(fd, 1 << 16)
-            if not chunk:
-                return bytes(data)
-            data += chunk
-    raise AssertionError(f"output did not end; got {len(data)} bytes")
+    data, ended = bytearray(), []
+
+    def read():
+        chunk = os.read(fd, 1 << 16)
+        data.extend(chunk)
+        if not chunk:
+            ended.append(True)
+
+    pump(lambda: ended, "output to end", lambda: ({} if ended else {fd: read}, {}),
+         lambda: f"got {len(data)} bytes")
+    return bytes(data)
 
 
 def status_kib(pid, field) -> int:
@@ -711,25 +725,18 @@ class Terminal:
         os.close(self.master)
 
     def _pump(self, done, what):
-        deadline = time.monotonic() + TIMEOUT
-        while not done():
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError(f"timed out waiting for {what}; terminal shows "
-                                     f"{bytes(self.out)!r}")
-            if self._ended:
-                time.sleep(min(left, 0.005))
-                continue
-            ready, _, _ = select.select([self.master], [], [], min(left, 0.02))
-            if ready:
-                try:
-                    chunk = os.read(self.master, 1 << 16)
-                except OSError:  # EIO: nothing holds the program's side any more
-                    chunk = b""
-                if chunk:
-                    self.out += chunk
-                else:
-                    self._ended = True
+        pump(done, what, lambda: ({} if self._ended else {self.master: self._read_some}, {}),
+             lambda: f"terminal shows {bytes(self.out)!r}")
+
+    def _read_some(self):
+        try:
+            chunk = os.read(self.master, 1 << 16)
+        except OSError:  # EIO: nothing holds the program's side any more
+            chunk = b""
+        if chunk:
+            self.out += chunk
+        else:
+            self._ended = True
 
 
 def as_shown(data: bytes, attrs) -> bytes:
