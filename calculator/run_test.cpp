@@ -90,6 +90,7 @@ TEST(RunTest, ExitCodeSaysWhetherOutputWasLost) {
     }
     EXPECT_EQ(fake::CountOf(fake::Op::kConsoleSetLineMode), 2u);
     EXPECT_EQ(fake::CountOf(fake::Op::kCloseOutput), 1u);
+    EXPECT_EQ(fake::CountOf(fake::Op::kRestoreConsole), 1u);
   }
 }
 

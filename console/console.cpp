@@ -149,6 +149,9 @@ void ConsoleClose() {
     return;
   platform::LockDelete();
   lock_exists = false;
+  // While standard output is still open. What becomes of these sequences
+  // says nothing about the dialogue, so it does not count as lost output.
+  platform::RestoreConsole();
   if (!platform::CloseOutput(output_handle))
     output_lost = true;
 }

@@ -34,10 +34,11 @@ TEST_F(ConsoleTest, OpenTakesHandlesThenRegistersThenTitlesThenCreatesLock) {
   EXPECT_EQ(fake::state.handler, &ConsoleControlHandler);
   EXPECT_EQ(ConsoleInputHandle(), fake::kInput);
 
+  // The console is given back what the run changed while it is still open.
   fake::state.calls.clear();
   ConsoleClose();
-  EXPECT_EQ(fake::Ops(), (Ops{kLockDelete, kCloseOutput}));
-  EXPECT_EQ(fake::state.calls[1].handle, fake::kOutput);
+  EXPECT_EQ(fake::Ops(), (Ops{kLockDelete, kRestoreConsole, kCloseOutput}));
+  EXPECT_EQ(fake::state.calls[2].handle, fake::kOutput);
 }
 
 TEST_F(ConsoleTest, OpenWithoutTitleSetsNone) {

@@ -125,7 +125,7 @@ std::size_t AppendFromSpare(std::pmr::u16string& out, std::size_t length) {
 std::size_t TrimConsoleLine(char16_t* units, std::size_t n) {
   if (n >= 2 && units[n - 2] == kCr)
     n -= 2;
-  if (n == 1 && units[0] == kCtrlZ)
+  if (n == 1 && units[0] == platform::kCtrlZ)
     units[0] = kEndOfInput;
   return n;
 }

@@ -8,11 +8,10 @@
 // The line that stands for end of input.
 inline constexpr char16_t kEndOfInput = 0x0004;
 
-// The code units that end a line, what Ctrl+Z gives at a console, and the
-// byte-order mark that may start redirected input.
+// The code units that end a line, and the byte-order mark that may start
+// redirected input.
 inline constexpr char16_t kCr = 0x000D;
 inline constexpr char16_t kLf = 0x000A;
-inline constexpr char16_t kCtrlZ = 0x001A;
 inline constexpr char16_t kByteOrderMark = 0xFEFF;
 
 // Code units of room reserved at the start of every call, and added when

@@ -251,6 +251,9 @@ struct OverLongCase {
   std::u16string after;   // the line end and what follows it
   Lines lines;            // after the cut line
   std::size_t split = 0;  // if not 0, a read ends after this many bytes
+  // Allocations of this many bytes or more fail: room for the line up to
+  // the cut in one block, but not for a string doubled past it.
+  std::size_t memory_budget = SIZE_MAX;
 };
 
 TEST_F(LineInputTest, OverLongLinesAreCutAndTheirRestDropped) {
@@ -262,6 +265,7 @@ TEST_F(LineInputTest, OverLongLinesAreCutAndTheirRestDropped) {
       // Past the cut, reads land further on than the code units read so far.
       {kPast, u"", {kEnd, kEnd}},
       {kPast, u"\rnext\r\n", {u"next", kEnd}, 2 * kPast + 1},  // the CR split in two
+      {kLineCap, u"\r\nnext\r\n", {u"next", kEnd}, 0, 3 * kLineCap},
   };
   for (const OverLongCase& c : cases) {
     SetUp();
@@ -269,7 +273,8 @@ TEST_F(LineInputTest, OverLongLinesAreCutAndTheirRestDropped) {
     fake::QueueBytes(bytes.substr(0, c.split != 0 ? c.split : bytes.size()));
     if (c.split != 0)
       fake::QueueBytes(bytes.substr(c.split));
-    std::pmr::u16string out;
+    test_support::TestMemory memory({.large = c.memory_budget});
+    std::pmr::u16string out(&memory);
     EXPECT_EQ(ConsoleReadLine(out), std::min(c.length, kLineCap));
     EXPECT_EQ(out.size(), std::min(c.length, kLineCap));
     EXPECT_EQ(out.find_first_not_of(u'x'), out.npos);

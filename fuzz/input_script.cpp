@@ -130,7 +130,7 @@ std::u16string_view ExpectedLines::Next() {
     const std::size_t n = console_line_.size();
     if (n >= 2 && console_line_[n - 2] == kCr)
       console_line_.resize(n - 2);
-    if (console_line_.size() == 1 && console_line_[0] == kCtrlZ)
+    if (console_line_.size() == 1 && console_line_[0] == platform::kCtrlZ)
       console_line_[0] = kEndOfInput;
     return console_line_;
   }

@@ -16,7 +16,8 @@ cmake_path(GET staged_program PARENT_PATH stage)
 
 set(msi ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi)
 execute_process(
-  COMMAND ${CPACK_HELLIGKEIT_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/make_msi.py
+  # By its own first line: Debian's Python, which python3-olefile is for.
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/make_msi.py
           --wixl ${CPACK_HELLIGKEIT_WIXL} --stage ${stage} --icon ${CPACK_HELLIGKEIT_ICON}
           --version ${CPACK_PACKAGE_VERSION} --manufacturer ${CPACK_PACKAGE_VENDOR}
           --source-dir ${CPACK_HELLIGKEIT_SOURCE_DIR} --out ${msi}

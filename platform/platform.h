@@ -32,6 +32,11 @@ std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text);
 // Does nothing (and reports nothing) when `in` is not a console.
 void ConsoleSetLineMode(Handle in);
 
+// What a console read hands back, alone or before CR LF, for the end of
+// input typed at the console: Ctrl+Z and Enter at a Windows console, Ctrl+D
+// on an empty line at a Linux terminal.
+inline constexpr char16_t kCtrlZ = 0x001A;
+
 enum class ConsoleReadStatus {
   kLine,         // `count` code units of a typed line were read
   kNotConsole,   // `in` is not a console (or the console cannot be read)
@@ -60,8 +65,9 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
 // Writes all of `bytes` to a file or pipe, across short writes and a full
 // pipe that does not wait, which is waited on like one that does. Each
 // write to a message pipe goes out as one message where the pipe's buffer
-// can hold it. A write that the system answers by taking nothing, where
-// waiting would not help, is lost.
+// can hold it, unless the pipe takes nothing at all for several seconds.
+// A write that the system answers by taking nothing, where waiting would
+// not help, is lost.
 WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size);
 
 // Pushes written bytes out where that is worth doing and cannot wait on
@@ -74,13 +80,22 @@ bool Flush(Handle out);
 // user-space file system may report a write error at close).
 bool CloseOutput(Handle out);
 
-// Sets the console window title. Returns false when there is none.
+// Sets the console window title. Returns false when there is none. A
+// terminal is first asked to save the title it has, once, on its stack of
+// titles where it keeps one, for RestoreConsole.
 bool SetTitle(std::u16string_view title);
 
 // Makes a 16-colour attribute word (foreground bits 0-3, background bits
 // 4-7) current for text written afterwards. Returns false when `out` is
 // not a console.
 bool SetTextAttribute(Handle out, std::uint16_t attribute);
+
+// Puts back what SetTitle and SetTextAttribute changed on a terminal: its
+// default colours, and the title it saved; each once, and nothing where
+// they changed nothing. On POSIX a control event that ends the process does
+// the same. A Windows console keeps the title and colour the run set, as
+// console programs leave them, so there it does nothing.
+void RestoreConsole();
 
 enum class CodePage { kUtf8, kAnsi };
 

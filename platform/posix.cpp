@@ -163,6 +163,49 @@ int ColourCode(unsigned colour, int normal_base, int bright_base) {
 }
 
 // ---------------------------------------------------------------------------
+// Leaving the terminal as found
+
+// The sequences that put back the terminal's own default colours, and the
+// title it had: xterm's window operations 22 and 23 (XTWINOPS) save the
+// window and icon title on the terminal's stack of titles and take it back
+// from there. A terminal without such a stack ignores both.
+constexpr std::string_view kDefaultColours = "\x1b[39;49m";
+constexpr std::string_view kSaveTitle = "\x1b[22;0t";
+constexpr std::string_view kRestoreTitle = "\x1b[23;0t";
+
+// A change the run made on a terminal: the descriptor it went to, or -1, and
+// the sequence that undoes it. The descriptor is stored before the change
+// goes out, so that a signal in between restores rather than misses it, and
+// is taken (swapped for -1) by whoever restores it, the end of the run or a
+// signal that ends the process, so that it is undone once.
+struct TerminalChange {
+  std::atomic<int> on{-1};
+  std::string_view undo;
+};
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers take the changes");
+constinit TerminalChange colours_set{.undo = kDefaultColours};
+constinit TerminalChange title_saved{.undo = kRestoreTitle};
+TerminalChange* const kTerminalChanges[] = {&colours_set, &title_saved};
+
+// How long a signal that ends the process gives a terminal that takes no
+// output (stopped with Ctrl+S, or full) to take the undoing sequences.
+constexpr int kSignalRestoreMs = 100;
+
+// In a signal handler, so async-signal-safe calls only. The process is
+// ending: a terminal that does not take the sequences soon is not waited for.
+void RestoreFromSignal() {
+  for (TerminalChange* change : kTerminalChanges) {
+    const int fd = change->on.exchange(-1);
+    if (fd < 0)
+      continue;
+    pollfd entry{fd, POLLOUT, 0};
+    if (poll(&entry, 1, kSignalRestoreMs) == 1 && (entry.revents & POLLOUT) != 0) {
+      [[maybe_unused]] const ssize_t written = write(fd, change->undo.data(), change->undo.size());
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Terminal input
 
 // One read from a terminal in canonical mode returns at most one line. A
@@ -171,8 +214,6 @@ int ColourCode(unsigned colour, int normal_base, int bright_base) {
 // which then reads as U+FFFD), so one read of 4096 bytes always holds the
 // whole line. Other systems keep even less (MAX_CANON).
 constexpr std::size_t kTerminalReadSize = 4096;
-
-constexpr char16_t kCtrlZ = 0x001A;
 
 // The line read last from the terminal, converted, and how much of it the
 // caller has taken. Only the main thread reads the console.
@@ -253,9 +294,10 @@ constexpr SignalEvent kSignalEvents[] = {
 };
 
 // Runs in signal context: only async-signal-safe calls. When the handler
-// declines, the default action is restored and the signal raised again.
-// It stays blocked until this function returns, and is then delivered
-// and ends the process exactly as it would have without a handler.
+// declines, the terminal gets back its colours and title, the default
+// action is restored and the signal raised again. It stays blocked until
+// this function returns, and is then delivered and ends the process
+// exactly as it would have without a handler.
 void OnSignal(int signal) {
   const int saved_errno = errno;
   std::uint32_t event = 0;
@@ -265,6 +307,7 @@ void OnSignal(int signal) {
   }
   const ControlHandler handler = control_handler.load();
   if (handler == nullptr || handler(event) == 0) {
+    RestoreFromSignal();
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
@@ -370,6 +413,9 @@ bool SetTitle(std::u16string_view title) {
   if (!TakesEscapes(STDOUT_FILENO))
     return false;
   TerminalWriter writer(STDOUT_FILENO);
+  int none = -1;
+  if (title_saved.on.compare_exchange_strong(none, STDOUT_FILENO))
+    writer.PutAscii(kSaveTitle);
   writer.PutAscii("\x1b]0;");
   writer.PutText(title, true);
   writer.PutAscii("\a");
@@ -379,6 +425,7 @@ bool SetTitle(std::u16string_view title) {
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
   if (!TakesEscapes(out))
     return false;
+  colours_set.on.store(Descriptor(out));
   TerminalWriter writer(Descriptor(out));
   writer.PutAscii("\x1b[");
   writer.PutNumber(ColourCode(attribute & 0xFu, 30, 90));
@@ -386,6 +433,22 @@ bool SetTextAttribute(Handle out, std::uint16_t attribute) {
   writer.PutNumber(ColourCode((attribute >> 4) & 0xFu, 40, 100));
   writer.PutAscii("m");
   return true;
+}
+
+void RestoreConsole() {
+  // A control signal that comes meanwhile waits until the sequences are
+  // out, and then finds nothing left to undo.
+  sigset_t held, previous;
+  sigemptyset(&held);
+  for (const SignalEvent& entry : kSignalEvents)
+    sigaddset(&held, entry.signal);
+  pthread_sigmask(SIG_BLOCK, &held, &previous);
+  for (TerminalChange* change : kTerminalChanges) {
+    const int fd = change->on.exchange(-1);
+    if (fd >= 0)
+      WriteAll(fd, change->undo.data(), change->undo.size());
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {

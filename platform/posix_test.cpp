@@ -377,6 +377,7 @@ TEST(TerminalOutput, NotATerminalWritesNothing) {
     EXPECT_FALSE(ConsoleWrite(STDOUT_FILENO, u"text"));
     EXPECT_FALSE(SetTextAttribute(STDOUT_FILENO, 15));
     EXPECT_FALSE(SetTitle(u"Helligkeit"));
+    RestoreConsole();
   }
   pipe.write_end.Close();
   EXPECT_EQ(ReadToEnd(pipe.read_end.get()), "");
@@ -402,9 +403,11 @@ TEST_P(Title, SequenceOnlyWhereTheTerminalTakesIt) {
   {
     TerminalAsStdout swap(terminal.slave.get(), c.term);
     set = SetTitle(c.title);
+    RestoreConsole();
   }
   EXPECT_EQ(set, c.sequence.has_value());
-  EXPECT_EQ(terminal.Output(), c.sequence.value_or(""));
+  // Saved on the terminal's stack of titles first, taken back at the end.
+  EXPECT_EQ(terminal.Output(), c.sequence ? "\x1b[22;0t" + *c.sequence + "\x1b[23;0t" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -436,9 +439,11 @@ TEST_P(Colour, AttributeBecomesSgr) {
   {
     TerminalAsStdout swap(terminal.slave.get(), GetParam().term);
     set = SetTextAttribute(terminal.slave.get(), GetParam().attribute);
+    RestoreConsole();
   }
   EXPECT_EQ(set, GetParam().sequence.has_value());
-  EXPECT_EQ(terminal.Output(), GetParam().sequence.value_or(""));
+  // The terminal's default colours come back at the end.
+  EXPECT_EQ(terminal.Output(), GetParam().sequence ? *GetParam().sequence + "\x1b[39;49m" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Attributes, Colour,

@@ -75,6 +75,11 @@ void PausePipe() {
   Sleep(10);
 }
 
+// How long, in milliseconds, a pipe that does not wait may take nothing at
+// all before a write to it is cut into smaller pieces: far longer than a
+// reader that is only slow to start keeps it full.
+constexpr ULONGLONG kStallLimit = 5000;
+
 // How many bytes one write to the pipe `out` may hold: the buffer on its
 // reader's side, as the pipe was made. Nothing when the pipe does not say
 // (a write-only end may not ask; a buffer of 0 grows as needed).
@@ -184,14 +189,17 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
   // The most offered in one write: counts are DWORDs, and a pipe in
   // non-blocking mode takes a write whole or not at all (a message pipe
   // always, a byte pipe under Wine), so a write larger than its buffer never
-  // fits. Where the pipe names its buffer, a write is cut to that size and
-  // otherwise offered whole until it fits, so that each fits as one
-  // message; where it does not, a write that took nothing is offered again
-  // in halves until a piece fits, or the pipe is waited on once even a
-  // single byte does not.
-  std::size_t most = kMaxPiece;
-  std::optional<std::size_t> buffer;
+  // fits. Where the pipe names its buffer, a write is cut to that size;
+  // otherwise it is offered whole, and again after each pause while the pipe
+  // takes nothing, so that each write arrives as one message. Only once the
+  // pipe has taken nothing for kStallLimit, longer than a reader that is
+  // merely late leaves it full, is a piece offered in halves as well, down
+  // to a single byte before each pause: a write larger than a buffer that
+  // cannot be asked must not hang the program.
+  std::size_t whole = kMaxPiece;
+  std::size_t most = whole;
   bool buffer_asked = false;
+  std::optional<ULONGLONG> stalled_since;
   while (size > 0) {
     const std::size_t piece = std::min(size, most);
     DWORD taken = 0;
@@ -200,6 +208,8 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
     if (taken > 0) {
       next += taken;
       size -= taken;
+      most = whole;
+      stalled_since.reset();
       continue;
     }
     // Anything but a pipe that takes nothing would only be asked again and
@@ -208,17 +218,20 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
       return WriteStatus::kLost;
     if (!buffer_asked) {
       buffer_asked = true;
-      buffer = PipeBuffer(handle);
+      whole = PipeBuffer(handle).value_or(kMaxPiece);
+      most = whole;
+      if (piece > whole)
+        continue;
     }
-    if (buffer && piece > *buffer) {
-      most = *buffer;
-    } else if (!buffer && piece > 1) {
+    const ULONGLONG now = GetTickCount64();
+    if (!stalled_since)
+      stalled_since = now;
+    if (now - *stalled_since >= kStallLimit && piece > 1) {
       most = piece / 2;
-    } else {
-      PausePipe();  // full: wait for the reader to make room
-      if (!buffer)
-        most = kMaxPiece;
+      continue;
     }
+    PausePipe();  // full: wait for the reader to make room
+    most = whole;
   }
   return WriteStatus::kWritten;
 }
@@ -253,6 +266,10 @@ bool SetTitle(std::u16string_view title) {
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
   return SetConsoleTextAttribute(ToHandle(out), attribute) != 0;
 }
+
+// The console keeps the title and colour the run set, for whatever runs in
+// it next, as Windows console programs leave it.
+void RestoreConsole() {}
 
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
   // WideCharToMultiByte counts in ints.

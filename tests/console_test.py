@@ -13,7 +13,8 @@ ends the run with exit code 0. Ctrl+C at the prompt ends the run. End of
 input is Ctrl+D in a Linux terminal, where the screen then looks exactly as
 after Enter, at the prompt and at the closing wait; and Ctrl+Z and Enter at
 a Windows console. There a pasted line longer than one console read is
-taken in two reads.
+taken in two reads. A Linux terminal is left as found: the title it had,
+and what is typed after the run in its own colours.
 
 Exits with 77 (a skip for CTest) when tmux is not installed.
 """
@@ -31,6 +32,7 @@ from test_support import PROMPT, REPORT_START, TITLE, report_text
 
 REPORT = report_text("550.00", "84.120")
 BRIGHT_WHITE = "\x1b[97m"
+SHELL_TITLE, TYPED_AFTER = "Shell", "nachher"  # the pane's title before, a line after
 EXIT_MARK = re.compile(r"\[exit (\d+)\]")
 
 # A fresh Wine prefix or a busy machine can make the first screen slow.
@@ -49,7 +51,9 @@ class Pane:
         # The shell line stays after the program so that its exit code can
         # be read off the screen; it outlives a Ctrl+C that ends the program
         # (a trap that does nothing, which the program does not inherit).
-        line = "trap : INT; " + shlex.join(command) + '; echo "[exit $?]"; sleep 600'
+        # The pane has a title of its own before the program starts.
+        line = (f"printf '\\033]2;{SHELL_TITLE}\\007'; trap : INT; " + shlex.join(command) +
+                '; echo "[exit $?]"; sleep 600')
         self.socket = None
         try:
             self.run("new-session", "-d", "-s", "run", "-x", "100", "-y", "24", line)
@@ -119,6 +123,7 @@ def typed_session(start):
     screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
     code = EXIT_MARK.search(screen).group(1)
     check(code == "0", f"exit code {code}", screen)
+    return pane
 
 
 def ctrl_z_at_the_prompt(start):
@@ -157,6 +162,18 @@ def ctrl_c_at_the_prompt(start):
     check(REPORT_START not in screen, "Ctrl+C did not end the program", screen)
 
 
+def terminal_left_as_found(start):
+    """After a typed session the pane has its title back, and a line typed
+    next shows in the terminal's own colours."""
+    pane = typed_session(start)
+    pane.type(TYPED_AFTER)
+    screen = pane.wait_for("a line typed after the run", lambda s: TYPED_AFTER in s.split("\n"))
+    row = str(screen.split("\n").index(TYPED_AFTER))  # alone, it starts in default colours
+    line = pane.run("capture-pane", "-p", "-e", "-t", "run", "-S", row, "-E", row)
+    check(line == TYPED_AFTER + "\n" and pane.title() == SHELL_TITLE,
+          f"{line!r} under the title {pane.title()!r}", screen)
+
+
 def ctrl_d_looks_like_enter(start):
     """Ctrl+D on an empty line, at the prompt and at the closing wait, ends
     input; the screen then looks exactly as after Enter at both, the line
@@ -187,7 +204,7 @@ def main(command):
     if command[-1].lower().endswith(".exe"):
         scenarios = (typed_session, ctrl_z_at_the_prompt, long_pasted_line, ctrl_c_at_the_prompt)
     else:
-        scenarios = (typed_session, ctrl_d_looks_like_enter, ctrl_c_at_the_prompt)
+        scenarios = (terminal_left_as_found, ctrl_d_looks_like_enter, ctrl_c_at_the_prompt)
     failed = 0
     for scenario in scenarios:
         panes = []

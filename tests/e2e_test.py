@@ -73,6 +73,26 @@ def cpu_seconds(usage) -> float:
     return usage.ru_utime + usage.ru_stime
 
 
+def pump(done, what, streams, so_far, timeout=TIMEOUT):
+    """Serves the descriptors that streams() gives, as ({fd: on_readable},
+    {fd: on_writable}), until done() is true; fails after `timeout` seconds
+    with what so_far() says of the output."""
+    deadline = time.monotonic() + timeout
+    while not done():
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise AssertionError(f"timed out waiting for {what}; {so_far()}")
+        readers, writers = streams()
+        if not readers and not writers:
+            time.sleep(min(left, 0.005))
+            continue
+        ready_r, ready_w, _ = select.select(list(readers), list(writers), [], min(left, 0.02))
+        for fd in ready_w:
+            writers[fd]()
+        for fd in ready_r:
+            readers[fd]()
+
+
 class Session:
     """One run of the program whose standard input and output the test
     drives: input is queued and written as the program takes it, output is
@@ -151,28 +171,21 @@ class Session:
             if stream:
                 stream.close()
 
-    def _pump(self, done, what, timeout=None):
-        deadline = time.monotonic() + (timeout or TIMEOUT)
-        while not done():
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError(f"timed out waiting for {what}; output so far: "
-                                     f"{bytes(self.out)!r}")
-            readers = [self._out] if self._out is not None else []
-            writers = [self._in] if self._pending and self._in is not None else []
-            if not readers and not writers:
-                time.sleep(min(left, 0.005))
-                continue
-            ready_r, ready_w, _ = select.select(readers, writers, [], min(left, 0.05))
-            if ready_w:
-                self._write_some()
-            if ready_r:
-                chunk = os.read(self._out, 1 << 16)
-                if chunk:
-                    self.out += chunk
-                else:
-                    self.proc.stdout.close()
-                    self._out = None
+    def _pump(self, done, what, timeout=TIMEOUT):
+        pump(done, what, self._streams, lambda: f"output so far: {bytes(self.out)!r}", timeout)
+
+    def _streams(self):
+        readers = {self._out: self._read_some} if self._out is not None else {}
+        writers = {self._in: self._write_some} if self._pending and self._in is not None else {}
+        return readers, writers
+
+    def _read_some(self):
+        chunk = os.read(self._out, 1 << 16)
+        if chunk:
+            self.out += chunk
+        else:
+            self.proc.stdout.close()
+            self._out = None
 
     def _write_some(self):
         try:
@@ -627,16 +640,17 @@ def fill_pipe(fd) -> bytes:
 
 
 def read_to_end(fd) -> bytes:
-    data = bytearray()
-    deadline = time.monotonic() + TIMEOUT
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([fd], [], [], 0.05)
-        if ready:
-            chunk = os.read(fd, 1 << 16)
-            if not chunk:
-                return bytes(data)
-            data += chunk
-    raise AssertionError(f"output did not end; got {len(data)} bytes")
+    data, ended = bytearray(), []
+
+    def read():
+        chunk = os.read(fd, 1 << 16)
+        data.extend(chunk)
+        if not chunk:
+            ended.append(True)
+
+    pump(lambda: ended, "output to end", lambda: ({} if ended else {fd: read}, {}),
+         lambda: f"got {len(data)} bytes")
+    return bytes(data)
 
 
 def status_kib(pid, field) -> int:
@@ -662,13 +676,16 @@ def io_count(pid, field):
 # ---------------------------------------------------------------------------
 # Pseudo-terminals and signals.
 
-TITLE_SEQUENCE = b"\x1b]0;" + TITLE.encode() + b"\x07"
+# The terminal's title saved on its stack, then the program's title.
+TITLE_SEQUENCE = b"\x1b[22;0t\x1b]0;" + TITLE.encode() + b"\x07"
 COLOUR_SEQUENCE = b"\x1b[97;40m"  # bright white on black
+RESTORE_SEQUENCE = b"\x1b[39;49m\x1b[23;0t"  # default colours, the saved title
 
 
 def take_terminal():
     """In the child: a session of its own whose controlling terminal is the
     pseudo-terminal on standard input, so that Ctrl+C raises SIGINT."""
+    default_signals()
     os.setsid()
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
@@ -736,25 +753,18 @@ class Terminal:
         os.close(self.master)
 
     def _pump(self, done, what):
-        deadline = time.monotonic() + TIMEOUT
-        while not done():
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError(f"timed out waiting for {what}; terminal shows "
-                                     f"{bytes(self.out)!r}")
-            if self._ended:
-                time.sleep(min(left, 0.005))
-                continue
-            ready, _, _ = select.select([self.master], [], [], min(left, 0.02))
-            if ready:
-                try:
-                    chunk = os.read(self.master, 1 << 16)
-                except OSError:  # EIO: nothing holds the program's side any more
-                    chunk = b""
-                if chunk:
-                    self.out += chunk
-                else:
-                    self._ended = True
+        pump(done, what, lambda: ({} if self._ended else {self.master: self._read_some}, {}),
+             lambda: f"terminal shows {bytes(self.out)!r}")
+
+    def _read_some(self):
+        try:
+            chunk = os.read(self.master, 1 << 16)
+        except OSError:  # EIO: nothing holds the program's side any more
+            chunk = b""
+        if chunk:
+            self.out += chunk
+        else:
+            self._ended = True
 
 
 def as_shown(data: bytes, attrs) -> bytes:
@@ -808,8 +818,9 @@ class TerminalTest(E2ECase):
                 self.assertIsNone(terminal.proc.poll(), "the program ended instead of waiting")
                 terminal.type(b"\r")
                 self.assertEqual(terminal.finish(), 0)
-                # Only the echo of Enter follows; in particular no colour reset.
-                self.assertEqual(bytes(terminal.out), expected + enter_echo(attrs))
+                # Only the echo of Enter follows, and the terminal's own colours and title.
+                self.assertEqual(bytes(terminal.out),
+                                 expected + enter_echo(attrs) + RESTORE_SEQUENCE)
 
     @linux_only
     def test_escape_sequences_only_for_capable_terminals(self):
@@ -890,10 +901,13 @@ class TerminalTest(E2ECase):
                     terminal.wait_for_line_mode()
                 terminal.type(b"\x03")
                 self.assertEqual(terminal.finish(), -signal.SIGINT)
+                self.assertTrue(terminal.out.endswith(RESTORE_SEQUENCE), terminal.out)
 
     @linux_only
     def test_signals_end_the_program(self):
-        """No signal is handled: each ends the run as it would by default."""
+        """No signal is handled: each ends the run as it would by default,
+        redirected output unchanged; a terminal first gets its colours and
+        title back."""
         for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
             with self.subTest(signal=number.name):
                 session = self.start(preexec_fn=default_signals)
@@ -902,6 +916,13 @@ class TerminalTest(E2ECase):
                 session.wait_end()
                 self.assertEqual(session.proc.returncode, -number)
                 self.assertEqual(bytes(session.out), HEAD)
+                terminal = self.open_terminal()
+                terminal.expect(b"Dezimalpunkt:   ")
+                attrs = terminal.attrs()
+                terminal.proc.send_signal(number)
+                self.assertEqual(terminal.finish(), -number)
+                self.assertEqual(bytes(terminal.out), TITLE_SEQUENCE + COLOUR_SEQUENCE +
+                                 as_shown(HEAD, attrs) + RESTORE_SEQUENCE)
 
 
 # ---------------------------------------------------------------------------

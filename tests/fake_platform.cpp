@@ -35,23 +35,15 @@ platform::WriteStatus NextWrite() {
 
 void PrintTo(Op op, std::ostream* os) {
   static constexpr const char* kNames[] = {
-      "StandardInput",
-      "StandardOutput",
-      "ConsoleWrite",
-      "ConsoleSetLineMode",
-      "ConsoleRead",
-      "ReadBytes",
-      "WriteBytes",
-      "Flush",
-      "CloseOutput",
-      "SetTitle",
-      "SetTextAttribute",
-      "EncodeText",
-      "RegisterControlHandler",
-      "LockCreate",
-      "LockEnter",
-      "LockLeave",
-      "LockDelete",
+      "StandardInput",    "StandardOutput",
+      "ConsoleWrite",     "ConsoleSetLineMode",
+      "ConsoleRead",      "ReadBytes",
+      "WriteBytes",       "Flush",
+      "CloseOutput",      "SetTitle",
+      "SetTextAttribute", "RestoreConsole",
+      "EncodeText",       "RegisterControlHandler",
+      "LockCreate",       "LockEnter",
+      "LockLeave",        "LockDelete",
   };
   static_assert(std::size(kNames) == static_cast<std::size_t>(Op::kLockDelete) + 1);
   *os << kNames[static_cast<std::size_t>(op)];
@@ -216,6 +208,10 @@ bool SetTitle(std::u16string_view title) {
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
   Record(Op::kSetTextAttribute, out).attribute = attribute;
   return state.attribute_ok;
+}
+
+void RestoreConsole() {
+  Record(Op::kRestoreConsole);
 }
 
 // The real conversions: an unpaired surrogate becomes U+FFFD in UTF-8, and

@@ -33,6 +33,7 @@ enum class Op {
   kCloseOutput,
   kSetTitle,
   kSetTextAttribute,
+  kRestoreConsole,
   kEncodeText,
   kRegisterControlHandler,
   kLockCreate,

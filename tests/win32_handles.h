@@ -23,11 +23,19 @@ enum class PipeMode {
   kMessages,      // a named pipe in message mode, as a parent may make one
   kNoWaitReader,  // a named byte pipe whose reading end does not wait (PIPE_NOWAIT)
   kNoWaitWriter,  // a named byte pipe whose writing end does not wait
-  // A named message pipe whose writing end does not wait; that end is read
-  // and write, so it may ask the pipe's buffer size, and the reading end
-  // reads whole messages.
+  // A named message pipe whose writing end does not wait, read in whole
+  // messages; that end is read and write, so it may ask the pipe's buffer.
   kNoWaitMessageWriter,
+  // A message pipe made to be read from, as a caller that polls it makes
+  // it: its writing end is write-only, so it may not ask the pipe's buffer,
+  // and neither end waits.
+  kNoWaitMessageOutbound,
 };
+
+inline bool IsMessagePipe(PipeMode mode) {
+  return mode == PipeMode::kMessages || mode == PipeMode::kNoWaitMessageWriter ||
+         mode == PipeMode::kNoWaitMessageOutbound;
+}
 
 // A pipe from write() to read(). A named pipe is made by the end that does
 // not wait, or by the reading end, with `buffer` bytes of room each way.
@@ -42,26 +50,25 @@ class Pipe {
     const std::wstring name = L"\\\\.\\pipe\\helligkeit-test-" +
                               std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(++serial);
-    const DWORD type = mode == PipeMode::kMessages
-                           ? PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT
-                       : mode == PipeMode::kNoWaitMessageWriter
-                           ? PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT
-                           : PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_NOWAIT;
-    if (mode == PipeMode::kNoWaitWriter) {
-      write_ =
-          CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, type, 1, buffer, buffer, 0, nullptr);
-      read_ = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    } else if (mode == PipeMode::kNoWaitMessageWriter) {
-      write_ =
-          CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, type, 1, buffer, buffer, 0, nullptr);
-      read_ = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr);
-      DWORD read_mode = PIPE_READMODE_MESSAGE;
-      EXPECT_TRUE(SetNamedPipeHandleState(read_, &read_mode, nullptr, nullptr));
-    } else {
+    const DWORD type = (IsMessagePipe(mode) ? PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE
+                                            : PIPE_TYPE_BYTE | PIPE_READMODE_BYTE) |
+                       (mode == PipeMode::kMessages ? PIPE_WAIT : PIPE_NOWAIT);
+    if (mode == PipeMode::kNoWaitReader || mode == PipeMode::kMessages) {
       read_ =
           CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND, type, 1, buffer, buffer, 0, nullptr);
       write_ = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    } else {
+      const DWORD access =
+          mode == PipeMode::kNoWaitMessageWriter ? PIPE_ACCESS_DUPLEX : PIPE_ACCESS_OUTBOUND;
+      write_ = CreateNamedPipeW(name.c_str(), access, type, 1, buffer, buffer, 0, nullptr);
+      // With the right to change its mode, to read whole messages.
+      read_ = CreateFileW(name.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+      DWORD read_mode = PIPE_READMODE_MESSAGE |
+                        (mode == PipeMode::kNoWaitMessageOutbound ? PIPE_NOWAIT : PIPE_WAIT);
+      if (IsMessagePipe(mode)) {
+        EXPECT_TRUE(SetNamedPipeHandleState(read_, &read_mode, nullptr, nullptr));
+      }
     }
     EXPECT_NE(read_, INVALID_HANDLE_VALUE);
     EXPECT_NE(write_, INVALID_HANDLE_VALUE);
@@ -97,14 +104,20 @@ inline std::string ReadToEnd(HANDLE handle) {
   return bytes;
 }
 
-// The messages of a message pipe, each whole, until its writer has gone.
+// The messages of a message pipe, each whole, until its writer has gone;
+// a reading end that does not wait is asked again after a pause.
 inline std::vector<std::string> ReadMessages(HANDLE handle) {
   std::vector<std::string> messages;
   char block[4096];
   DWORD count = 0;
-  while (ReadFile(handle, block, sizeof block, &count, nullptr))
-    messages.emplace_back(block, count);
-  return messages;
+  for (;;) {
+    if (ReadFile(handle, block, sizeof block, &count, nullptr))
+      messages.emplace_back(block, count);
+    else if (GetLastError() == ERROR_NO_DATA)
+      Sleep(10);
+    else
+      return messages;
+  }
 }
 
 // A file in Wine's (or Windows') temporary folder, deleted afterwards.

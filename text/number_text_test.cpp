@@ -54,6 +54,7 @@ TEST(ParseDoubleTest, ReadsTheNumberAtTheStartOfText) {
       {u"1e-400", 0.0},     {u"-1e-400", -0.0},       {u"1e99999999999999999999", kInf},
       {u"0x10", 0.0},       {u"inf", 0.0},            {u"infinity", 0.0},    {u"+INFINITY", kInf},
       {u"-infinity", -kInf}, {u"nan", kNaNWord},      {u" NaN", 0.0},        {u"NaN ", 0.0},
+      {u"NAN", kNaNWord},   {u"nAn", kNaNWord},       {u"5501"sv.substr(0, 3), 550.0},
       {u"NaN\0x"sv, kNaNWord},                        {u"55\0" u"9"sv, 55.0},
       {u"-Infinity5", 0.0},  // the longest word, and one more code unit
       {u"5\uFF150", 5.0},   // fullwidth 5 ends the number

@@ -1,4 +1,5 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
+# Debian's Python 3, with the python3-* packages of debian-packages.txt.
 """Builds the Windows installer and installs, upgrades and removes it under Wine.
 
 Usage:
@@ -16,13 +17,15 @@ before, but for what Wine and Windows Installer keep for themselves.
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
 
-from check_packages import ROOT, PeFile, check, fail, project_version, run
+import pylnk
+
+from check_packages import ICON_SIZES, icon_sizes
+from tool_support import ROOT, check, fail, project_version, run
 
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]
 from make_msi import braced, product_code  # noqa: E402
@@ -126,38 +129,6 @@ def values(lines):
             for name, value in pairs}
 
 
-def packed(code):
-    """A product code as Windows Installer names its keys: each group's hex
-    digits reversed, the last two groups byte by byte."""
-    groups = code.strip("{}").split("-")
-    tail = "".join(groups[3:])
-    return ("".join(g[::-1] for g in groups[:3])
-            + "".join(tail[i:i + 2][::-1] for i in range(0, len(tail), 2)))
-
-
-def read_shortcut(path):
-    """What a .lnk file (MS-SHLLINK, strings in UTF-16) says: the target from
-    its link info, and its strings (description, working folder, icon, ...)."""
-    data = path.read_bytes()
-    at, found = struct.unpack_from("<I", data, 0)[0], {}
-    flags, = struct.unpack_from("<I", data, 20)
-    check(flags & 0x80, f"{path.name} holds no UTF-16 strings")
-    if flags & 0x01:  # an ID list, skipped
-        at += 2 + struct.unpack_from("<H", data, at)[0]
-    if flags & 0x02:  # link info: the local base path and the common suffix
-        info_size, _, _, _, base, _, suffix = struct.unpack_from("<7I", data, at)
-        found["target"] = "".join(data[at + o:data.index(b"\0", at + o)].decode("latin-1")
-                                  for o in (base, suffix))
-        at += info_size
-    for bit, name in ((0x04, "description"), (0x08, "relative path"), (0x10, "working folder"),
-                      (0x20, "arguments"), (0x40, "icon")):
-        if flags & bit:
-            count = 2 * struct.unpack_from("<H", data, at)[0]
-            found[name] = data[at + 2:at + 2 + count].decode("utf-16-le").rstrip("\0")
-            at += 2 + count
-    return found
-
-
 def check_per_user(package):
     """What Windows reads to install without asking for administrator rights,
     which Wine never asks for: the summary information says that the package
@@ -188,31 +159,31 @@ def check_installed(prefix, version, icon):
           f"{folder} holds {sorted(p.name for p in folder.iterdir())}")
     for name in ("README.md", "LICENSE"):
         check((folder / name).read_bytes() == (ROOT / name).read_bytes(), f"{name} differs")
-    shown = values(registry.get(PRODUCTS + "\\" + packed(code), ())).get("ProductIcon", "")
+    products = [values(lines) for key, lines in registry.items()
+                if key.startswith(PRODUCTS + "\\") and values(lines).get("ProductName") == NAME]
+    shown = products[0].get("ProductIcon", "") if len(products) == 1 else ""
     check(prefix.unix(shown).is_file() and prefix.unix(shown).read_bytes() == icon.read_bytes(),
           f"the entry's icon is {shown!r}, not the built one")
     return folder / "helligkeit.exe"
 
 
-def check_shortcut(prefix, program):
+def check_shortcut(prefix, program, work):
     shortcut = (prefix.profile / "AppData" / "Roaming" / "Microsoft" / "Windows" / "Start Menu"
                 / "Programs" / "Helligkeit.lnk")
     check(shortcut.is_file(), f"no shortcut {shortcut}")
-    found = read_shortcut(shortcut)
-    print(f"{shortcut.name}: {found}")
-    check(prefix.unix(found.get("target", "")) == program,
-          f"the shortcut points at {found.get('target')}, not at the installed program")
-    check(prefix.unix(found.get("working folder", "").rstrip("\\")) == prefix.profile,
-          f"the shortcut starts in {found.get('working folder')}, not in the user's folder")
-    check(found.get("icon") in (None, found["target"]),
-          f"the shortcut shows the icon {found.get('icon')}, not the program's")
-    # The program's icon: a group of icons (resource type 14) among its
-    # resources.
-    pe = PeFile(program.read_bytes())
-    base = pe.offset(pe.resource_rva)
-    named, ids = struct.unpack_from("<HH", pe.data, base + 12)
-    types = [struct.unpack_from("<I", pe.data, base + 16 + 8 * i)[0] for i in range(named + ids)]
-    check(14 in types, f"{program.name} has no icon: resource types {types}")
+    link = pylnk.file()
+    link.open(str(shortcut))
+    target, folder, icon = link.local_path or "", link.working_directory or "", link.icon_location
+    link.close()
+    print(f"{shortcut.name}: target {target}, working folder {folder}, icon {icon}")
+    check(prefix.unix(target) == program,
+          f"the shortcut points at {target}, not at the installed program")
+    check(prefix.unix(folder.rstrip("\\")) == prefix.profile,
+          f"the shortcut starts in {folder}, not in the user's folder")
+    check(icon in (None, target), f"the shortcut shows the icon {icon}, not the program's")
+    sizes = icon_sizes(program, work)
+    check(sizes == ICON_SIZES, f"the installed program's icon has the sizes {sizes}, "
+                               f"not {ICON_SIZES}")
 
 
 def check_dialogue(prefix, program):
@@ -258,7 +229,7 @@ def main():
             prefix.msiexec("/i", package)
             program = check_installed(prefix, version, icon)
         check_dialogue(prefix, program)
-        check_shortcut(prefix, program)
+        check_shortcut(prefix, program, work)
         prefix.msiexec("/x", package)
         compare(before, prefix.state())
     finally:

@@ -4,8 +4,8 @@
 # ship: the stripped Linux program in the Debian package, helligkeit.exe in
 # the Windows zip, and the whole Windows installer. Only what the packages
 # hold is built, without the tests (the deb, zip and msi workflow presets),
-# natively and with MinGW-w64. Needs git, python3, dpkg-deb and wixl besides
-# the compilers.
+# natively and with MinGW-w64. Needs what the packages' builds need (the
+# installer group of debian-packages.txt) and git.
 #
 # Usage: tools/check_reproducible.sh
 # Uncommitted changes are not part of the check: the clones are of the commit.
@@ -38,13 +38,8 @@ build() {
   local msis=("$dir"/build-win64/helligkeit-*-win64.msi)
   cp "${msis[0]}" "$dir.out/helligkeit.msi"
   dpkg-deb --fsys-tarfile "${debs[0]}" | tar -xOf - ./usr/bin/helligkeit >"$dir.out/helligkeit"
-  python3 - "${zips[0]}" "$dir.out/helligkeit.exe" <<'EOF'
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[2], "wb") as out:
-    # The zip's one folder is named like the zip.
-    folder = sys.argv[1].rsplit("/", 1)[-1].removesuffix(".zip")
-    out.write(archive.read(f"{folder}/helligkeit.exe"))
-EOF
+  python3 -m zipfile -e "${zips[0]}" "$dir.zip"
+  cp "$dir.zip"/*/helligkeit.exe "$dir.out/"
 }
 
 echo "building commit $commit twice"

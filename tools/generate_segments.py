@@ -27,6 +27,8 @@ import difflib
 import sys
 from fractions import Fraction
 
+from tool_support import check, fail
+
 REGENERATE_COMMAND = "python3 tools/generate_segments.py calculator/segment_data.inc"
 
 
@@ -78,10 +80,6 @@ PINNED_ROWS = {
 ROW_COUNT = 87
 MAX_RELATIVE_DIFFERENCE = 1e-8  # exact rows against the pinned rows
 MAX_KNOT_ERROR = 3e-7  # stored rows, evaluated in doubles, against the knots
-
-
-def fail(message):
-    sys.exit(f"generate_segments.py: {message}")
 
 
 def knots():
@@ -221,15 +219,13 @@ def largest_knot_error(rows):
 
 
 def check_structure(rows):
-    if len(rows) != ROW_COUNT:
-        fail(f"{len(rows)} rows, expected {ROW_COUNT}")
-    if rows[0][0] != 380.0 or rows[-1][1] != 780.0:
-        fail("the rows do not span 380-780 nm")
+    check(len(rows) == ROW_COUNT, f"{len(rows)} rows, expected {ROW_COUNT}")
+    check(rows[0][0] == 380.0 and rows[-1][1] == 780.0, "the rows do not span 380-780 nm")
     for k, row in enumerate(rows, start=1):
-        if not row[0] < row[1]:
-            fail(f"row {k} has bounds out of order")
-        if k < ROW_COUNT and row[1] != rows[k][0]:
-            fail(f"row {k} ends at {row[1]} but row {k + 1} starts at {rows[k][0]}")
+        check(row[0] < row[1], f"row {k} has bounds out of order")
+    for k, (row, following) in enumerate(zip(rows, rows[1:]), start=1):
+        check(row[1] == following[0],
+              f"row {k} ends at {row[1]} but row {k + 1} starts at {following[0]}")
 
 
 def render(rows):
@@ -254,15 +250,14 @@ def generate():
     knot_error, knot_row = largest_knot_error(rows)
     print(f"largest relative difference to the pinned rows: {relative:.3g} (row {relative_row})")
     print(f"largest knot error of the stored rows: {knot_error:.3g} (row {knot_row})")
-    if not relative <= MAX_RELATIVE_DIFFERENCE:
-        fail(f"computed rows differ from the pinned rows by {relative:.3g} "
-             f"(limit {MAX_RELATIVE_DIFFERENCE:g})")
-    if not knot_error <= MAX_KNOT_ERROR:
-        fail(f"stored rows miss a knot value by {knot_error:.3g} (limit {MAX_KNOT_ERROR:g})")
+    check(relative <= MAX_RELATIVE_DIFFERENCE, f"computed rows differ from the pinned rows by "
+          f"{relative:.3g} (limit {MAX_RELATIVE_DIFFERENCE:g})")
+    check(knot_error <= MAX_KNOT_ERROR,
+          f"stored rows miss a knot value by {knot_error:.3g} (limit {MAX_KNOT_ERROR:g})")
     return render(rows)
 
 
-def check(path, text):
+def check_fresh(path, text):
     try:
         with open(path, encoding="utf-8", newline="") as file:
             current = file.read()
@@ -285,7 +280,7 @@ def main(argv):
             file.write(text)
         return 0
     if len(argv) == 3 and argv[1] == "--check":
-        return check(argv[2], generate())
+        return check_fresh(argv[2], generate())
     print(__doc__.split("Usage:\n")[1], file=sys.stderr, end="")
     return 2
 

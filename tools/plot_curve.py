@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the brightness curve from the shipped constant table as an SVG.
+"""Draws the brightness curve from the shipped constant table as an SVG, and
+the program's icon.
 
 The table is read from the C++ source that the program compiles in (87 rows
 of six doubles: lower bound, upper bound, c0, c1, c2, c3), so the plot shows
@@ -11,22 +12,27 @@ three splines (493 and 570 nm) are marked and named, the three splines
 bracketed above the plot, and the part of the table beyond the announced
 range (700-780 nm) is shaded.
 
+The icon is the curve drawn small on a dark rounded tile, like the console
+the program runs in: the area under the curve in the colours of the
+spectrum, the curve as a white line over it. Each size is an SVG of its own,
+with a line never thinner than a pixel and a bit; rsvg-convert renders each
+to PNG beside the .ico, and icotool packs them: 16, 32 and 48 pixels as
+32-bit bitmaps with an alpha channel, which every Windows reads, 256 as PNG,
+as Windows keeps its large icons.
+
 Usage:
   python3 tools/plot_curve.py [--table calculator/segment_data.inc]
-                              [--out docs/curve.svg]
-
-Standard library only.
+                              [--out docs/curve.svg | --icon helligkeit.ico]
 """
 
 import argparse
+import ast
 import math
-import re
-import sys
+import subprocess
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
-COLUMNS = 6
-ROWS = 87
+from generate_segments import ROW_COUNT, check_structure, evaluate
+from tool_support import ROOT, check, fail
 
 # Drawing geometry, in SVG user units (pixels).
 WIDTH, HEIGHT = 800, 500
@@ -39,50 +45,32 @@ JOINS = (493.0, 570.0)
 HEADROOM = 0.05
 SAMPLES_PER_NM = 2  # ~1 px per sample at this width; cubics are smooth
 
-# A C/C++ floating literal: hexadecimal (0x1.8p+8) or decimal (380.0, 2.6e-05,
-# 380), optionally signed. The look-behind keeps digits inside identifiers
-# (row1, kRows87) from being read as numbers.
-_HEX = r"0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)[pP][-+]?\d+"
-_DEC = r"(?:\d+\.\d*|\.\d+|\d+)(?:[eE][-+]?\d+)?"
-_NUMBER = re.compile(r"(?<![\w.])([-+]?)\s*(" + _HEX + "|" + _DEC + r")[fFlL]?(?![\w.])")
-
-
-def _strip_comments(source):
-    source = re.sub(r"/\*.*?\*/", " ", source, flags=re.S)
-    return re.sub(r"//[^\n]*", " ", source)
-
-
-def _initialiser_body(source):
-    """The text between the outermost braces, if the table is a declared array."""
-    first, last = source.find("{"), source.rfind("}")
-    return source[first + 1:last] if 0 <= first < last else source
-
-
-def _to_float(sign, literal):
-    literal = literal.rstrip("fFlL")
-    value = float.fromhex(literal) if literal[:2].lower() == "0x" else float(literal)
-    return -value if sign == "-" else value
+ICON_TILE = "#1e222a"
+# The tile's corner radius and the plot's place on the tile, as shares of
+# the icon's size, and the line's width in pixels at each size.
+ICON_CORNER = 0.2
+ICON_LEFT, ICON_RIGHT, ICON_TOP, ICON_BOTTOM = 0.1, 0.9, 0.16, 0.86
+ICON_LINE = {16: 1.3, 32: 1.8, 48: 2.4, 256: 10.0}
+# The colours of the spectrum under the curve, by wavelength, blended in
+# between: violet through blue, green and yellow to red, dimmed towards both
+# ends of the visible range.
+SPECTRUM = {380: "#4c004c", 420: "#5500ff", 440: "#0000ff", 490: "#00ffff", 510: "#00ff00",
+            580: "#ffff00", 645: "#ff0000", 700: "#ff0000", 780: "#4c0000"}
 
 
 def read_table(path):
-    """Returns the rows as tuples (lower, upper, c0, c1, c2, c3)."""
-    source = _initialiser_body(_strip_comments(Path(path).read_text(encoding="utf-8")))
-    values = [_to_float(m.group(1), m.group(2)) for m in _NUMBER.finditer(source)]
-    if len(values) != ROWS * COLUMNS:
-        sys.exit(f"{path}: expected {ROWS * COLUMNS} numbers, found {len(values)}")
-    rows = [tuple(values[i:i + COLUMNS]) for i in range(0, len(values), COLUMNS)]
-    for previous, row in zip(rows, rows[1:]):
-        if row[0] != previous[1] or not row[0] < row[1]:
-            sys.exit(f"{path}: segments are not contiguous and ascending at {row[0]} nm")
-    if rows[0][0] != X_MIN or rows[-1][1] != X_MAX:
-        sys.exit(f"{path}: the table spans {rows[0][0]}-{rows[-1][1]} nm, not 380-780 nm")
+    """The rows as tuples (lower, upper, c0, c1, c2, c3): without their
+    comments, the generated table's literals are those of a Python list."""
+    lines = Path(path).read_text(encoding="utf-8").splitlines()
+    try:
+        values = ast.literal_eval("[" + "".join(line.split("//")[0] for line in lines) + "]")
+    except (ValueError, SyntaxError) as error:
+        fail(f"{path}: not a list of numbers: {error}")
+    check(len(values) == ROW_COUNT * 6,
+          f"{path}: expected {ROW_COUNT * 6} numbers, found {len(values)}")
+    rows = [tuple(values[i:i + 6]) for i in range(0, len(values), 6)]
+    check_structure(rows)
     return rows
-
-
-def cubic(row, x):
-    """The segment's brightness at x, in the same order of operations as the program."""
-    _, _, c0, c1, c2, c3 = row
-    return ((c0 + c1 * x) + (c2 * x) * x) + ((c3 * x) * x) * x
 
 
 def curve_points(rows):
@@ -94,7 +82,7 @@ def curve_points(rows):
         start = 1 if points else 0  # the shared bound is already in from the previous row
         for i in range(start, steps + 1):
             x = lower + (upper - lower) * i / steps
-            points.append((x, cubic(row, x)))
+            points.append((x, evaluate(row, x)))
     return points
 
 
@@ -102,7 +90,8 @@ def knots(rows):
     """The 88 segment bounds with the value the program gives there: on a shared
     bound the later row decides."""
     last = rows[-1]
-    return [(row[0], cubic(row, row[0])) for row in rows] + [(last[1], cubic(last, last[1]))]
+    return ([(row[0], evaluate(row, row[0])) for row in rows]
+            + [(last[1], evaluate(last, last[1]))])
 
 
 def y_range(points):
@@ -126,7 +115,7 @@ def render_svg(rows):
     knot_value = dict(knot_points)
     for join in JOINS:
         if join not in knot_value:
-            sys.exit(f"the spline join at {join} nm is no segment bound of the table")
+            fail(f"the spline join at {join} nm is no segment bound of the table")
     peak_x, peak_y = max(points, key=lambda point: point[1])
     y_min, y_max = y_range(points)
     plot_w, plot_h = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
@@ -211,13 +200,47 @@ def render_svg(rows):
     return "\n".join(out) + "\n"
 
 
+def render_icon(rows, size):
+    """The icon at one size, in pixels."""
+    left, right, top, bottom = (share * size for share in (ICON_LEFT, ICON_RIGHT, ICON_TOP,
+                                                           ICON_BOTTOM))
+    line = " ".join(f"{left + (x - X_MIN) / (X_MAX - X_MIN) * (right - left):.2f} "
+                    f"{bottom - y / 100 * (bottom - top):.2f}" for x, y in curve_points(rows))
+    stops = "".join(f'<stop offset="{(nm - X_MIN) / (X_MAX - X_MIN):.3f}" stop-color="{colour}"/>'
+                    for nm, colour in SPECTRUM.items())
+    return (f'<svg xmlns="http://www.w3.org/2000/svg" width="{size}" height="{size}">\n'
+            f'<linearGradient id="spectrum" gradientUnits="userSpaceOnUse" x1="{left:g}" '
+            f'x2="{right:g}">{stops}</linearGradient>\n'
+            f'<rect width="{size}" height="{size}" rx="{ICON_CORNER * size:g}" '
+            f'fill="{ICON_TILE}"/>\n'
+            f'<path d="M{line}V{bottom:g}H{left:g}Z" fill="url(#spectrum)"/>\n'
+            f'<path d="M{line}" fill="none" stroke="#fff" stroke-width="{ICON_LINE[size]}" '
+            f'stroke-linecap="round" stroke-linejoin="round"/>\n</svg>\n')
+
+
+def write_icon(rows, out):
+    """The .ico, and beside it each size's SVG and PNG."""
+    pngs = []
+    for size in ICON_LINE:
+        svg = out.with_name(f"{out.stem}-{size}.svg")
+        svg.write_text(render_icon(rows, size), encoding="utf-8")
+        pngs.append(svg.with_suffix(".png"))
+        subprocess.run(["rsvg-convert", "--output", pngs[-1], svg], check=True)
+    subprocess.run(["icotool", "--create", "--output", out, *pngs[:-1], "--raw", pngs[-1]],
+                   check=True)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--table", default=ROOT / "calculator" / "segment_data.inc",
                         help="the constant table in C++ source (default: %(default)s)")
     parser.add_argument("--out", default=ROOT / "docs" / "curve.svg",
                         help="where to write the SVG (default: %(default)s)")
+    parser.add_argument("--icon", type=Path, help="write the icon here instead")
     args = parser.parse_args(argv)
+    if args.icon:
+        write_icon(read_table(args.table), args.icon)
+        return
     svg = render_svg(read_table(args.table))
     out = Path(args.out)
     out.parent.mkdir(parents=True, exist_ok=True)
