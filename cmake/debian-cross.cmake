@@ -10,9 +10,14 @@
 #   HELLIGKEIT_CROSS_RUNNER  the command that runs its programs instead
 set(CMAKE_SYSTEM_NAME Linux)
 
+find_program(HELLIGKEIT_CROSS_CXX ${HELLIGKEIT_CROSS_TRIPLE}-g++ NO_CMAKE_FIND_ROOT_PATH)
+if(NOT HELLIGKEIT_CROSS_CXX)
+  message(FATAL_ERROR "${HELLIGKEIT_CROSS_TRIPLE}-g++ not found: install the package "
+                      "g++-${HELLIGKEIT_CROSS_TRIPLE}")
+endif()
 # GoogleTest's project asks for C too.
 set(CMAKE_C_COMPILER ${HELLIGKEIT_CROSS_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${HELLIGKEIT_CROSS_TRIPLE}-g++)
+set(CMAKE_CXX_COMPILER ${HELLIGKEIT_CROSS_CXX})
 
 # Debian's cross libraries (libc6-dev-ARCH-cross, libstdc++-12-dev-ARCH-cross)
 # live in /usr/TRIPLE; libraries and headers come from there only, programs
