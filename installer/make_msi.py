@@ -115,10 +115,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--stage", required=True, type=Path)
     parser.add_argument("--icon", required=True, type=Path)
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--manufacturer", required=True)
-    parser.add_argument("--about-link", required=True)
-    parser.add_argument("--help-link", required=True)
+    for option in ("--version", "--manufacturer", "--about-link", "--help-link"):
+        parser.add_argument(option, required=True)
     parser.add_argument("--out", required=True, type=Path)
     parser.add_argument("--wixl", default="wixl")
     parser.add_argument("--source-dir", type=Path)
