@@ -19,12 +19,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The presets that write a Debian package, one machine a line; each is the
-# name of a configure, a build and a package preset.
-deb_presets=(
-  deb
-)
-
 settings=()
 for name in HELLIGKEIT_MAINTAINER HELLIGKEIT_HOMEPAGE HELLIGKEIT_SOURCE_URL HELLIGKEIT_BUG_URL; do
   if [[ -n ${!name:-} ]]; then
@@ -40,10 +34,13 @@ done
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH TZ=UTC
 
+# No dist/ is left of an earlier release while this one is made.
+rm -rf dist
 stage=$(mktemp -d "${TMPDIR:-/tmp}/helligkeit-release.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
-# package PRESET PACKAGE-PRESET...: configures PRESET afresh, builds it and
-# writes its packages into the stage.
+# package PRESET PACKAGE-PRESET...: configures PRESET afresh, builds it with
+# the build preset of that name, and writes the packages of the package
+# presets into the stage.
 package() {
   local preset=$1 package_preset
   shift
@@ -53,12 +50,12 @@ package() {
     cpack --preset "$package_preset" -B "$stage"
   done
 }
-for preset in "${deb_presets[@]}"; do
-  package "$preset" "$preset"
-done
+# Every package of the release, a configure preset a line: the Debian
+# package of each machine (a new machine joins with a line of its own), then
+# the Windows zip and installer.
+package deb deb
 package win64-package zip msi
 
-rm -rf dist
 mkdir dist
 cp "$stage"/*.deb "$stage"/*.zip "$stage"/*.msi dist/
 # CPack puts the zip's entries in the order the file system lists them:

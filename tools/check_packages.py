@@ -281,7 +281,7 @@ def check_changelog(text, version):
     news = [(section.split()[0], words(section.splitlines()[1:]))
             for section in (ROOT / "NEWS.md").read_text().split("\n## ")[1:]]
     check(entries == news and news[0][0] == version,
-          f"the changelog's entries {entries} are not NEWS.md's sections, newest {version}")
+          f"the changelog's entries {[v for v, _ in entries]} are not NEWS.md's, newest {version}")
 
 
 def check_deb(version, work, install):
