@@ -190,4 +190,6 @@ endif()
 include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)
 # Stops packaging where a tool the package needs is missing.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
+# The staged folders open to all to read, whatever the umask.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_folders.cmake)
 include(CPack)
