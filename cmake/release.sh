@@ -15,7 +15,7 @@
 # HELLIGKEIT_BUG_URL given the same way go to every configuration; those not
 # given are placeholders. Unsigned, a commit gives the same dist/, byte for
 # byte, wherever it is built: every date in the packages is that of the
-# last commit (SOURCE_DATE_EPOCH), in UTC.
+# last commit (SOURCE_DATE_EPOCH), in UTC, and every mode is umask 022's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +33,9 @@ for name in HELLIGKEIT_SIGN_PKCS12 HELLIGKEIT_SIGN_PASSWORD_FILE; do
 done
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH TZ=UTC
+# CPack gives the files it writes, the members of a .deb among them, the
+# modes the umask leaves: Debian's usual one, whatever the builder's.
+umask 022
 
 # No dist/ is left of an earlier release while this one is made.
 rm -rf dist
