@@ -2,12 +2,13 @@
 # installer in place with osslsigncode, where the environment names a
 # code-signing certificate and its key in a PKCS#12 file,
 # HELLIGKEIT_SIGN_PKCS12, and the file that holds its password,
-# HELLIGKEIT_SIGN_PASSWORD_FILE; without them it leaves FILE unsigned. URL
-# is the address Windows shows beside the signature. It runs while the
-# packages are made (the program's install, installer/cpack_msi.cmake), so
-# the zip and the installer hold the signed program. The signature is dated
-# SOURCE_DATE_EPOCH where that is set, so that one key signs one release
-# into the same bytes each time.
+# HELLIGKEIT_SIGN_PASSWORD_FILE (absolute paths: packaging runs in the build
+# folders; make release makes them so); without them it leaves FILE
+# unsigned. URL is the address Windows shows beside the signature. It runs
+# while the packages are made (the program's install,
+# installer/cpack_msi.cmake), so the zip and the installer hold the signed
+# program. The signature is dated SOURCE_DATE_EPOCH where that is set, so
+# that one key signs one release into the same bytes each time.
 function(helligkeit_sign file url)
   if("$ENV{HELLIGKEIT_SIGN_PKCS12}" STREQUAL "")
     return()
