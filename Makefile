@@ -1,6 +1,7 @@
 # Thin wrapper over the CMake presets: `make run` builds the program alone
-# and starts it, `make test` builds everything and runs every test.
-.PHONY: run test clean
+# and starts it, `make test` builds everything and runs every test, `make
+# release` writes every package of a release into dist/.
+.PHONY: run test release clean
 
 # Quietly: one line, then the program. The output of configuring and
 # building is shown only when one of them fails.
@@ -13,6 +14,11 @@ run:
 test:
 	cmake --workflow --preset default
 
+# The packages, SHA256SUMS and the signatures the maintainer's keys make;
+# cmake/release.sh says which settings it takes.
+release:
+	cmake/release.sh
+
 clean:
-	rm -rf build build-sanitize build-win64 build-fuzz build-deb build-win64-package \
+	rm -rf build build-sanitize build-win64 build-fuzz build-deb build-win64-package dist \
 	  build-i386 build-armhf build-arm64 build-s390x build-ppc64el

@@ -2,8 +2,9 @@
 # build-win64/helligkeit-<version>-win64.msi. CPack's External generator
 # installs what the zip holds into a staging folder and hands it to
 # installer/cpack_msi.cmake, which builds the installer from it with wixl
-# (Debian packages wixl and msitools). Included before cmake/packaging.cmake,
-# whose include(CPack) writes these settings into CPackConfig.cmake.
+# (Debian packages wixl and msitools). Included by cmake/packaging.cmake
+# before its include(CPack), which writes these settings into
+# CPackConfig.cmake.
 if(NOT WIN32)
   return()
 endif()
@@ -15,3 +16,6 @@ set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/installer/cpack_msi.cmak
 set(CPACK_HELLIGKEIT_WIXL ${WIXL})
 set(CPACK_HELLIGKEIT_ICON ${HELLIGKEIT_ICON})
 set(CPACK_HELLIGKEIT_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+# Installed apps links the home page (about) and the bug reports (help).
+set(CPACK_HELLIGKEIT_HOMEPAGE ${HELLIGKEIT_HOMEPAGE})
+set(CPACK_HELLIGKEIT_BUG_URL ${HELLIGKEIT_BUG_URL})

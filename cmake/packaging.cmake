@@ -3,36 +3,83 @@
 # Windows build a zip, helligkeit-<version>-win64.zip, each in its build
 # folder; the `deb` and `zip` workflow presets write the same packages from
 # build folders of their own without the tests (build/ and build-win64/).
-# Both hold the program stripped.
+# Both hold the program stripped. `make release` (cmake/release.sh) builds
+# every package of a release into dist/.
 include(GNUInstallDirs)
 
-# Who answers for the Debian package. Whoever builds a package to hand on
-# sets it; the default is a placeholder on a domain that can never deliver
-# mail, and it takes nothing from the machine or the repository it is built
-# from.
+# Who answers for the Debian package, and where the program comes from.
+# Whoever builds a package to hand on sets them; the defaults are
+# placeholders on the domain .invalid, which never exists (a maintainer's
+# address there can never receive mail), and take nothing from the machine
+# or the repository the package is built from.
 set(HELLIGKEIT_MAINTAINER "helligkeit maintainers <maintainers@helligkeit.invalid>"
     CACHE STRING "Maintainer of the Debian package: Name <address>")
+set(HOMEPAGE_placeholder https://helligkeit.invalid/)
+set(SOURCE_URL_placeholder https://source.helligkeit.invalid/)
+set(BUG_URL_placeholder https://bugs.helligkeit.invalid/)
+set(HELLIGKEIT_HOMEPAGE ${HOMEPAGE_placeholder} CACHE STRING "The program's home page")
+set(HELLIGKEIT_SOURCE_URL ${SOURCE_URL_placeholder} CACHE STRING "Where its source code is")
+set(HELLIGKEIT_BUG_URL ${BUG_URL_placeholder} CACHE STRING "Where to report a bug")
+
+# The README and the manual page as the packages hold them: the sources show
+# the placeholders, the packages the addresses set, and once no placeholder
+# is left they drop each line that speaks of placeholders (and an empty line
+# after it).
+set(packaged ${PROJECT_BINARY_DIR}/packaged)
+foreach(document README.md docs/helligkeit.1)
+  file(READ ${PROJECT_SOURCE_DIR}/${document} text)
+  set(placeholder_left FALSE)
+  foreach(name HOMEPAGE SOURCE_URL BUG_URL)
+    string(REPLACE "${${name}_placeholder}" "${HELLIGKEIT_${name}}" text "${text}")
+    if("${HELLIGKEIT_${name}}" STREQUAL "${${name}_placeholder}")
+      set(placeholder_left TRUE)
+    endif()
+  endforeach()
+  if(NOT placeholder_left)
+    string(REGEX REPLACE "[^\n]*[Pp]laceholder[^\n]*\n\n?" "" text "${text}")
+  endif()
+  # Rewritten only where it changes (configure_file copies only then).
+  cmake_path(GET document FILENAME name)
+  file(WRITE ${packaged}/${name}.new "${text}")
+  configure_file(${packaged}/${name}.new ${packaged}/${name} COPYONLY)
+endforeach()
+
+# NEWS.md, the changelog for users, newest version first, one section a
+# version headed `## VERSION (YYYY-MM-DD)` and holding list items: its newest
+# section is for the project's version.
+file(READ ${PROJECT_SOURCE_DIR}/NEWS.md news)
+string(REGEX MATCH "\n## ([^ \n]*)" newest "${news}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "NEWS.md's newest section is for version '${CMAKE_MATCH_1}', not for "
+                      "${PROJECT_VERSION}, the project's version: add a section for it at the top")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/helligkeit.1
+             ${PROJECT_SOURCE_DIR}/NEWS.md)
 
 if(WIN32)
-  # Stripping rewrites the PE header, and strip stamps it with the current
-  # time unless SOURCE_DATE_EPOCH says otherwise: for the program's install
-  # (and its strip) that is set to keep the linker's zero. The install script
-  # runs in one process, CPack's own included, so it is put back afterwards.
+  # Stripping rewrites the PE header, and strip stamps it with
+  # SOURCE_DATE_EPOCH, else the current time: for the program's install (and
+  # its strip) the epoch is 0, to keep the linker's zero. The install script
+  # runs in one process, CPack's own included, so the epoch is put back
+  # afterwards (an empty one is unset), for the dates of the packaged files.
   install(CODE [[
-    if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-      set(ENV{SOURCE_DATE_EPOCH} 0)
-      set(helligkeit_unset_epoch TRUE)
-    endif()
+    set(helligkeit_epoch "$ENV{SOURCE_DATE_EPOCH}")
+    set(ENV{SOURCE_DATE_EPOCH} 0)
   ]])
-  # A zip to unpack anywhere: the program, the README and the licence side
-  # by side.
+  # A zip to unpack anywhere: the program, the README, the changelog and the
+  # licence side by side. The program is signed where the environment names
+  # a certificate (cmake/authenticode.cmake), before the zip or the
+  # installer takes it.
   install(TARGETS helligkeit RUNTIME DESTINATION .)
-  install(CODE [[
-    if(helligkeit_unset_epoch)
-      unset(ENV{SOURCE_DATE_EPOCH})
-    endif()
-  ]])
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  install(CODE "
+    set(ENV{SOURCE_DATE_EPOCH} \"\${helligkeit_epoch}\")
+    include([==[${CMAKE_CURRENT_LIST_DIR}/authenticode.cmake]==])
+    helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.exe\"
+                    [==[${HELLIGKEIT_HOMEPAGE}]==])
+  ")
+  install(FILES ${packaged}/README.md ${PROJECT_SOURCE_DIR}/NEWS.md ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION .)
 else()
   # The dynamically linked program (calculator/CMakeLists.txt), as Debian
   # links programs. Its .comment section (the compiler's version, once per
@@ -48,10 +95,45 @@ else()
   # What Debian asks of every package beside the program: the licence as a
   # machine-readable copyright file, the changelog and a manual page, the
   # last two compressed with gzip -9n (no name, no time stamp), so that
-  # they stay the same from build to build. The changelog's newest entry is
-  # signed by the package's maintainer.
+  # they stay the same from build to build.
+  #
+  # A native package has one changelog, changelog.gz in Debian's format: it
+  # is made from NEWS.md, an entry for each section with the same items,
+  # dated at noon (UTC) of the section's day and signed by the maintainer.
   set(debian_dir ${PROJECT_BINARY_DIR}/debian)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${debian_dir}/changelog @ONLY)
+  set(changelog "")
+  string(APPEND news "\n## ") # a last heading ends the last section
+  string(FIND "${news}" "\n## " start)
+  while(TRUE)
+    math(EXPR start "${start} + 4")
+    string(SUBSTRING "${news}" ${start} -1 news)
+    string(FIND "${news}" "\n## " end)
+    if(end EQUAL -1)
+      break()
+    endif()
+    string(SUBSTRING "${news}" 0 ${end} section)
+    if(NOT section MATCHES "^([^ \n]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)\n(.*)$")
+      message(FATAL_ERROR "NEWS.md: a section's heading is not `## VERSION (YYYY-MM-DD)`: ${section}")
+    endif()
+    set(version ${CMAKE_MATCH_1})
+    string(STRIP "${CMAKE_MATCH_3}" items)
+    execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} 12:00" OUTPUT_VARIABLE date
+                    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    # `- ` starts an item and two spaces continue it; Debian's changelog
+    # indents both by two more and starts an item with `* `.
+    string(REPLACE "\n" "\n  " items "\n${items}")
+    string(REPLACE "\n  - " "\n  * " items "${items}")
+    if(items MATCHES "\n  [^ *\n]")
+      message(FATAL_ERROR "NEWS.md: the section for ${version} holds more than list items")
+    endif()
+    string(REGEX REPLACE "\n  \n" "\n\n" items "${items}")
+    string(APPEND changelog "helligkeit (${version}) unstable; urgency=medium\n${items}\n\n"
+                            " -- ${HELLIGKEIT_MAINTAINER}  ${date}\n\n")
+    set(start ${end})
+  endwhile()
+  string(STRIP "${changelog}" changelog)
+  file(WRITE ${debian_dir}/changelog.new "${changelog}\n")
+  configure_file(${debian_dir}/changelog.new ${debian_dir}/changelog COPYONLY)
   find_program(GZIP gzip REQUIRED)
   add_custom_command(
     OUTPUT ${debian_dir}/changelog.gz
@@ -60,14 +142,14 @@ else()
     VERBATIM)
   add_custom_command(
     OUTPUT ${debian_dir}/helligkeit.1.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/helligkeit.1 ${debian_dir}/
+    COMMAND ${CMAKE_COMMAND} -E copy ${packaged}/helligkeit.1 ${debian_dir}/
     COMMAND ${GZIP} -9nf ${debian_dir}/helligkeit.1
-    DEPENDS ${PROJECT_SOURCE_DIR}/docs/helligkeit.1
+    DEPENDS ${packaged}/helligkeit.1
     VERBATIM)
   add_custom_target(package_docs ALL
                     DEPENDS ${debian_dir}/changelog.gz ${debian_dir}/helligkeit.1.gz)
 
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md
+  install(FILES ${packaged}/README.md
                 ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
                 ${debian_dir}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -89,7 +171,7 @@ set(CPACK_STRIP_FILES TRUE)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
-  # helligkeit.exe, README.md and LICENSE in one folder named like the zip,
+  # helligkeit.exe, README.md, NEWS.md and LICENSE in one folder named like the zip,
   # helligkeit-<version>-win64: unpacked anywhere, it adds that folder and
   # nothing else.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
@@ -98,11 +180,16 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${HELLIGKEIT_HOMEPAGE})
   # Depends is read off the program by dpkg-shlibdeps (package dpkg-dev,
   # which needs `file` too): the libraries it links and the versions of
   # them that it needs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
+# The Windows installer, set up before CPack writes its settings.
+include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)
 # Stops packaging where a tool the package needs is missing.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
+# The staged folders open to all to read, whatever the umask.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_folders.cmake)
 include(CPack)

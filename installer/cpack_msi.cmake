@@ -21,5 +21,9 @@ execute_process(
           --wixl ${CPACK_HELLIGKEIT_WIXL} --stage ${stage} --icon ${CPACK_HELLIGKEIT_ICON}
           --version ${CPACK_PACKAGE_VERSION} --manufacturer ${CPACK_PACKAGE_VENDOR}
           --source-dir ${CPACK_HELLIGKEIT_SOURCE_DIR} --out ${msi}
+          --about-link ${CPACK_HELLIGKEIT_HOMEPAGE} --help-link ${CPACK_HELLIGKEIT_BUG_URL}
   COMMAND_ERROR_IS_FATAL ANY)
+# Signed where the environment names a certificate; its program is already.
+include(${CPACK_HELLIGKEIT_SOURCE_DIR}/cmake/authenticode.cmake)
+helligkeit_sign(${msi} ${CPACK_HELLIGKEIT_HOMEPAGE})
 set(CPACK_EXTERNAL_BUILT_PACKAGES ${msi})

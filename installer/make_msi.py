@@ -4,11 +4,12 @@
 
 Usage:
   make_msi.py --stage DIR --icon FILE --version X.Y.Z --manufacturer NAME
-              --out FILE.msi [--wixl PROGRAM] [--source-dir DIR]
+              --about-link URL --help-link URL --out FILE.msi
+              [--wixl PROGRAM] [--source-dir DIR]
 
-DIR holds what the installer installs (helligkeit.exe, README.md, LICENSE),
-as CPack stages it (installer/cpack_msi.cmake calls this); installer/
-helligkeit.wxs says what goes where.
+DIR holds what the installer installs (helligkeit.exe, README.md, NEWS.md,
+LICENSE), as CPack stages it (installer/cpack_msi.cmake calls this);
+installer/helligkeit.wxs says what goes where.
 
 The same input gives the same bytes, wherever and whenever it is built:
 
@@ -42,7 +43,7 @@ from tool_support import check  # noqa: E402
 # The installer's identity, the same for every version: Windows finds the
 # installed version to replace by it. Never change it.
 UPGRADE_CODE = uuid.UUID("56BB2492-84A1-4A2E-91B1-D66D58CAF60F")
-FILES = ("helligkeit.exe", "README.md", "LICENSE")
+FILES = ("helligkeit.exe", "README.md", "NEWS.md", "LICENSE")
 # 1980-01-01 00:00 UTC: a cabinet stores times as DOS dates, which begin there.
 EARLIEST = 315532800
 # The summary information's properties that are rewritten (MS-OLEPS ids).
@@ -114,8 +115,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--stage", required=True, type=Path)
     parser.add_argument("--icon", required=True, type=Path)
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--manufacturer", required=True)
+    for option in ("--version", "--manufacturer", "--about-link", "--help-link"):
+        parser.add_argument(option, required=True)
     parser.add_argument("--out", required=True, type=Path)
     parser.add_argument("--wixl", default="wixl")
     parser.add_argument("--source-dir", type=Path)
@@ -128,7 +129,8 @@ def main(argv=None):
     # tree.
     defines = {"Version": args.version, "ProductCode": braced(product_code(args.version)),
                "UpgradeCode": braced(UPGRADE_CODE), "Manufacturer": args.manufacturer,
-               "StageDir": ".", "IconFile": os.path.relpath(args.icon, args.stage)}
+               "StageDir": ".", "IconFile": os.path.relpath(args.icon, args.stage),
+               "AboutLink": args.about_link, "HelpLink": args.help_link}
     command = [args.wixl, "--arch", "x64", "--output", str(args.out.resolve())]
     for name, value in defines.items():
         command += ["--define", f"{name}={value}"]

@@ -8,10 +8,11 @@ Usage:
 Builds the installer with the `msi` workflow preset and, from the same
 staged files, one of the version 0.0.1. In a new Wine prefix of its own it
 installs the lower version, the installer over it and the installer again
-(one product each time, at last the newer, with its Installed-apps entry),
-runs the installed program through a pipe, reads the Start-menu shortcut,
-and removes the product: the prefix's files and registry must then be as
-before, but for what Wine and Windows Installer keep for themselves.
+(one product each time, at last the newer, with its Installed-apps entry and
+its links to the configured home page and bug reports), runs the installed
+program through a pipe, reads the Start-menu shortcut, and removes the
+product: the prefix's files and registry must then be as before, but for
+what Wine and Windows Installer keep for themselves.
 """
 
 import os
@@ -24,8 +25,8 @@ from pathlib import Path
 
 import pylnk
 
-from check_packages import ICON_SIZES, icon_sizes
-from tool_support import ROOT, check, fail, project_version, run
+from check_packages import ICON_SIZES, WINDOWS_FILES, check_addressed, icon_sizes
+from tool_support import ROOT, check, configured, fail, run
 
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]
 from make_msi import braced, product_code  # noqa: E402
@@ -142,7 +143,7 @@ def check_per_user(package):
     check("ALLUSERS" not in properties.stdout, f"{package.name} sets ALLUSERS")
 
 
-def check_installed(prefix, version, icon):
+def check_installed(prefix, version, icon, build):
     registry = prefix.registry()
     entries = {key.rsplit("\\", 1)[1]: values(lines) for key, lines in registry.items()
                if key.startswith(UNINSTALL + "\\") and values(lines).get("DisplayName") == NAME}
@@ -151,14 +152,16 @@ def check_installed(prefix, version, icon):
     entry = entries[code]
     folder = prefix.profile / "AppData" / "Local" / "Programs" / "helligkeit"
     for name, value in {"DisplayVersion": version, "Publisher": PUBLISHER,
-                        "NoModify": "dword:00000001"}.items():
+                        "NoModify": "dword:00000001",
+                        "URLInfoAbout": configured(build, "HELLIGKEIT_HOMEPAGE"),
+                        "HelpLink": configured(build, "HELLIGKEIT_BUG_URL")}.items():
         check(entry.get(name) == value, f"the entry's {name} is {entry.get(name)!r}, not {value!r}")
-    check(prefix.unix(entry.get("HelpLink", "")) == folder / "README.md",
-          f"the entry's help link is {entry.get('HelpLink')!r}, not the installed README")
-    check(sorted(p.name for p in folder.iterdir()) == ["LICENSE", "README.md", "helligkeit.exe"],
+    check(sorted(p.name for p in folder.iterdir()) == WINDOWS_FILES,
           f"{folder} holds {sorted(p.name for p in folder.iterdir())}")
-    for name in ("README.md", "LICENSE"):
+    for name in ("NEWS.md", "LICENSE"):
         check((folder / name).read_bytes() == (ROOT / name).read_bytes(), f"{name} differs")
+    check_addressed("the installed README.md", (folder / "README.md").read_text(),
+                    ROOT / "README.md", build)
     products = [values(lines) for key, lines in registry.items()
                 if key.startswith(PRODUCTS + "\\") and values(lines).get("ProductName") == NAME]
     shown = products[0].get("ProductIcon", "") if len(products) == 1 else ""
@@ -197,21 +200,17 @@ def compare(before, after):
     (files_before, keys_before), (files_after, keys_after) = before, after
     left = sorted(f for f in files_after ^ files_before if not IGNORED_FILES.match(f))
     check(not left, "removal leaves the files differing: " + ", ".join(left))
-    changed = []
-    for key in sorted(keys_before.keys() | keys_after.keys()):
-        if IGNORED_KEYS.match(key):
-            continue
-        if key not in keys_before and INSTALLER_KEYS.fullmatch(key) and not keys_after[key]:
-            continue
-        if keys_before.get(key) != keys_after.get(key):
-            changed.append(key)
+    changed = [key for key in sorted(keys_before.keys() | keys_after.keys())
+               if not IGNORED_KEYS.match(key) and keys_before.get(key) != keys_after.get(key)
+               and not (key not in keys_before and INSTALLER_KEYS.fullmatch(key)
+                        and not keys_after[key])]
     check(not changed, "removal leaves the registry differing at: " + ", ".join(changed))
 
 
 def main():
     run("cmake", "--workflow", "--preset", "msi", stdout=subprocess.DEVNULL)
     build = ROOT / "build-win64-package"
-    version = project_version(build)
+    version = configured(build)
     package = ROOT / "build-win64" / f"helligkeit-{version}-win64.msi"
     icon = build / "calculator" / "helligkeit.ico"
     work = Path(tempfile.mkdtemp(prefix="helligkeit-installer."))
@@ -224,10 +223,10 @@ def main():
         prefix = Prefix(work)
         before = prefix.state()
         prefix.msiexec("/i", lower)
-        check_installed(prefix, LOWER_VERSION, icon)
+        check_installed(prefix, LOWER_VERSION, icon, build)
         for _ in range(2):  # the upgrade, then the same version again
             prefix.msiexec("/i", package)
-            program = check_installed(prefix, version, icon)
+            program = check_installed(prefix, version, icon, build)
         check_dialogue(prefix, program)
         check_shortcut(prefix, program, work)
         prefix.msiexec("/x", package)

@@ -9,18 +9,20 @@ Builds build-win64/helligkeit-VERSION-win64.zip and
 build/helligkeit_VERSION_amd64.deb with the `zip` and `deb` workflow
 presets, then checks:
 
-- the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe,
-  README.md and LICENSE; the exe at most 512 KiB, stripped, without a PE
-  time stamp, with ASLR (high-entropy too) and DEP, its icon at 16, 32, 48
-  and 256 pixels, and a German version resource (0x0407, code page 1200,
+- the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
+  README, NEWS.md and LICENSE; the exe at most 512 KiB, stripped, without a
+  PE time stamp, with ASLR (high-entropy too) and DEP, its icon at 16, 32,
+  48 and 256 pixels, and a German version resource (0x0407, code page 1200,
   throughout); its dialogue under Wine (end-to-end cases);
-- the package: `helligkeit` VERSION for amd64, with the Depends that
-  dpkg-shlibdeps reads off its program (libc6 and libstdc++6 at least); the
-  stripped, dynamically linked, hardened program, each of its objects
-  compiled with dpkg-buildflags' flags; the README, the copyright file (the
-  text of LICENSE), the changelog (newest entry: VERSION) and the manual
-  page, compressed as gzip -9n does; its program's dialogue; no error or
-  warning from lintian -I --pedantic;
+- the package: `helligkeit` VERSION for amd64, with the configured home page
+  and the Depends that dpkg-shlibdeps reads off its program (libc6 and
+  libstdc++6 at least); the stripped, dynamically linked, hardened program,
+  each of its objects compiled with dpkg-buildflags' flags; the README, the
+  copyright file (the text of LICENSE), the changelog (NEWS.md's sections,
+  newest: VERSION) and the manual page, compressed as gzip -9n does; its
+  program's dialogue; no error or warning from lintian -I --pedantic;
+- the packaged README and manual page: with the configured addresses, and
+  without the lines on placeholders where none is left;
 - no warning from `mandoc -Tlint` on the manual page, and the same files
   from `cmake --install --strip` into a prefix.
 
@@ -43,11 +45,12 @@ import zipfile
 from pathlib import Path
 
 import pefile
+from debian.changelog import Changelog
 from debian.copyright import Copyright, NotMachineReadableError
 from debian.deb822 import PkgRelation
 from debian.debfile import DebFile
 
-from tool_support import ROOT, check, fail, output, project_version, run
+from tool_support import ROOT, check, configured, fail, output, run
 
 MAX_EXE_BYTES = 512 * 1024
 FILE_DESCRIPTION = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
@@ -58,13 +61,28 @@ UNICODE_CODE_PAGE = 1200
 # The sizes of the program's icon, in pixels.
 ICON_SIZES = [16, 32, 48, 256]
 MAN_PAGE = ROOT / "docs" / "helligkeit.1"
+# Where the program comes from, as configured; the defaults are on .invalid.
+ADDRESSES = ("HELLIGKEIT_HOMEPAGE", "HELLIGKEIT_SOURCE_URL", "HELLIGKEIT_BUG_URL")
 # What the PE header's DllCharacteristics must say (MinGW-w64's linker sets
 # them by default).
 EXPLOIT_MITIGATIONS = {"high-entropy ASLR": "HIGH_ENTROPY_VA", "ASLR": "DYNAMIC_BASE",
                        "DEP": "NX_COMPAT"}
+# What the zip and the installer hold, by name.
+WINDOWS_FILES = ["LICENSE", "NEWS.md", "README.md", "helligkeit.exe"]
 # The end-to-end cases run against each packaged program: every input of
 # the dialogue table, compared byte for byte.
 E2E_CASE = "DialogueTest.test_reports"
+
+
+def check_addressed(name, text, source, build_dir):
+    """A packaged README or manual page: its source with the addresses the
+    build was configured with; with no placeholder, nothing on them."""
+    urls = [configured(build_dir, setting) for setting in ADDRESSES]
+    check(all(url in text for url in urls), f"{name} lacks an address of {urls}")
+    placeholders = [url for url in urls if ".invalid" in url]
+    check(len(placeholders) < len(urls) or text == source.read_text(), f"{name} is not {source}")
+    check(placeholders or not re.search(r"\.invalid|placeholder", text, re.I),
+          f"{name} speaks of placeholders, yet every address is set")
 
 
 # ---------------------------------------------------------------------------
@@ -145,13 +163,15 @@ def check_zip(version, work):
     archive = ROOT / "build-win64" / f"{folder}.zip"
     with zipfile.ZipFile(archive) as zipped:
         names = sorted(zipped.namelist())
-        check(names == [f"{folder}/{name}" for name in ("LICENSE", "README.md", "helligkeit.exe")],
+        check(names == [f"{folder}/{name}" for name in WINDOWS_FILES],
               f"{archive.name} holds {names}")
         zipped.extractall(work / "zip")
     unpacked = work / "zip" / folder
-    for name in ("README.md", "LICENSE"):
+    for name in ("NEWS.md", "LICENSE"):
         check((unpacked / name).read_bytes() == (ROOT / name).read_bytes(),
               f"the zip's {name} is not the repository's")
+    check_addressed("the zip's README.md", (unpacked / "README.md").read_text(),
+                    ROOT / "README.md", ROOT / "build-win64-package")
     exe = unpacked / "helligkeit.exe"
     check_exe(exe, version, work)
     run(sys.executable, ROOT / "tests" / "e2e_test.py", ROOT / "cmake" / "wine-run",
@@ -252,12 +272,26 @@ def check_installed_man_page():
           f"man helligkeit shows no page:\n{shown.stderr}")
 
 
+def check_changelog(text, version):
+    """The Debian changelog: an entry for each of NEWS.md's sections, with
+    the same words, the newest for VERSION."""
+    def words(lines):
+        return [word for word in " ".join(lines).split() if word not in ("-", "*")]
+    entries = [(str(block.version), words(block.changes())) for block in Changelog(text)]
+    news = [(section.split()[0], words(section.splitlines()[1:]))
+            for section in (ROOT / "NEWS.md").read_text().split("\n## ")[1:]]
+    check(entries == news and news[0][0] == version,
+          f"the changelog's entries {[v for v, _ in entries]} are not NEWS.md's, newest {version}")
+
+
 def check_deb(version, work, install):
     package = ROOT / "build" / f"helligkeit_{version}_amd64.deb"
     deb = DebFile(package)
     fields = deb.debcontrol()
-    for name, value in {"Package": "helligkeit", "Version": version,
-                        "Architecture": "amd64", "Pre-Depends": None}.items():
+    build = ROOT / "build-deb"
+    for name, value in {"Package": "helligkeit", "Version": version, "Architecture": "amd64",
+                        "Homepage": configured(build, "HELLIGKEIT_HOMEPAGE"),
+                        "Pre-Depends": None}.items():
         check(fields.get(name) == value,
               f"{package.name}: {name} is {fields.get(name)!r}, not {value!r}")
     check_depends(fields["Depends"])
@@ -269,15 +303,12 @@ def check_deb(version, work, install):
     deb.data.tgz().extractall(unpacked)
     program = unpacked / "usr" / "bin" / "helligkeit"
     check_program_elf(program)
-    check_debian_flags(ROOT / "build-deb")
-    check((unpacked / DOC / "README.md").read_bytes() == (ROOT / "README.md").read_bytes(),
-          "the package's README.md is not the repository's")
+    check_debian_flags(build)
+    check_addressed("the package's README.md", (unpacked / DOC / "README.md").read_text(),
+                    ROOT / "README.md", build)
     check_copyright(unpacked / DOC / "copyright")
-    newest = check_gzip(unpacked / DOC / "changelog.gz").splitlines()[0]
-    check(newest.startswith(f"helligkeit ({version}) "),
-          f"the changelog's newest entry is {newest!r}, not one for {version}")
-    check(check_gzip(unpacked / MAN) == MAN_PAGE.read_text(),
-          "the package's manual page is not docs/helligkeit.1")
+    check_changelog(check_gzip(unpacked / DOC / "changelog.gz"), version)
+    check_addressed("the package's manual page", check_gzip(unpacked / MAN), MAN_PAGE, build)
     # Debian's checker, with every tag shown: no error and no warning.
     run("lintian", "-I", "--pedantic", "--fail-on", "error,warning", package)
 
@@ -312,8 +343,8 @@ def main(argv=None):
 
     for workflow in ("zip", "deb"):
         run("cmake", "--workflow", "--preset", workflow, stdout=subprocess.DEVNULL)
-    version = project_version(ROOT / "build-deb")
-    check(project_version(ROOT / "build-win64-package") == version,
+    version = configured(ROOT / "build-deb")
+    check(configured(ROOT / "build-win64-package") == version,
           "the two builds differ in version")
 
     run("mandoc", "-Tlint", "-W", "warning", MAN_PAGE)
@@ -322,8 +353,7 @@ def main(argv=None):
         exe = check_zip(version, work)
         unpacked = check_deb(version, work, args.install_deb)
         check_install(ROOT / "build-win64-package", work / "win64",
-                      {name: ROOT / name for name in ("README.md", "LICENSE")}
-                      | {"helligkeit.exe": exe})
+                      {name: exe.parent / name for name in WINDOWS_FILES})
         # The package's files, under the prefix rather than under usr/.
         check_install(ROOT / "build-deb", work / "usr",
                       {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES})

@@ -30,8 +30,9 @@ def output(*command):
                           text=True).stdout
 
 
-def project_version(build_dir):
+def configured(build_dir, name="CMAKE_PROJECT_VERSION"):
+    """A setting in a configured build's cache, by default the project's version."""
     for line in (build_dir / "CMakeCache.txt").read_text().splitlines():
-        if line.startswith("CMAKE_PROJECT_VERSION:"):
+        if line.startswith(name + ":"):
             return line.split("=", 1)[1]
-    fail(f"no project version in {build_dir}/CMakeCache.txt")
+    fail(f"no {name} in {build_dir}/CMakeCache.txt")
