@@ -29,3 +29,30 @@ if(CPACK_GENERATOR STREQUAL "DEB")
       "and package again.")
   endif()
 endif()
+
+# A package for another machine (a cross build names its architecture):
+# dpkg-shlibdeps reads its Depends off that machine's own Debian libraries,
+# installed beside the build machine's (multiarch, the `:ARCH` lines of
+# debian-packages.txt), and so gives the package names and versions a build
+# on that machine would. DEB_HOST_ARCH tells it the machine, as
+# dpkg-buildflags is told when configuring.
+if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+  set(arch ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
+  set(ENV{DEB_HOST_ARCH} ${arch})
+  file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../debian-packages.txt libraries REGEX "^[^# ]+:${arch}$")
+  execute_process(COMMAND dpkg-query -W -f=[\${db:Status-Status}] ${libraries}
+                  OUTPUT_VARIABLE states ERROR_QUIET)
+  string(REGEX MATCHALL "\\[installed\\]" installed "${states}")
+  list(LENGTH libraries wanted)
+  list(LENGTH installed found)
+  if(NOT libraries)
+    message(FATAL_ERROR "debian-packages.txt lists no ${arch} libraries (lines NAME:${arch}), "
+                        "which the ${arch} package's Depends is read off.")
+  elseif(NOT found EQUAL wanted)
+    list(JOIN libraries " " libraries)
+    message(FATAL_ERROR
+      "The ${arch} package's Depends is read off Debian's ${arch} libraries, which are not "
+      "all installed: ${libraries}. Install them with `dpkg --add-architecture ${arch} && "
+      "apt-get update && apt-get install ${libraries}` (as root) and package again.")
+  endif()
+endif()

@@ -181,6 +181,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${HELLIGKEIT_HOMEPAGE})
+  # A cross build's package is for the machine it builds for (its toolchain
+  # file names the Debian architecture); CPack would take the build
+  # machine's from dpkg.
+  if(HELLIGKEIT_DEB_ARCH)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${HELLIGKEIT_DEB_ARCH})
+  endif()
   # Depends is read off the program by dpkg-shlibdeps (package dpkg-dev,
   # which needs `file` too): the libraries it links and the versions of
   # them that it needs.
