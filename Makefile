@@ -21,4 +21,4 @@ release:
 
 clean:
 	rm -rf build build-sanitize build-win64 build-fuzz build-deb build-win64-package dist \
-	  build-i386 build-armhf build-arm64 build-s390x build-ppc64el
+	  build-i386 build-armhf build-arm64 build-s390x build-ppc64el build-deb-arm64 build-deb-armhf

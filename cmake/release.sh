@@ -57,6 +57,8 @@ package() {
 # package of each machine (a new machine joins with a line of its own), then
 # the Windows zip and installer.
 package deb deb
+package deb-arm64 deb-arm64
+package deb-armhf deb-armhf
 package win64-package zip msi
 
 mkdir dist

@@ -5,31 +5,30 @@
 Usage:
     tools/check_packages.py [--install-deb]
 
-Builds build-win64/helligkeit-VERSION-win64.zip and
-build/helligkeit_VERSION_amd64.deb with the `zip` and `deb` workflow
-presets, then checks:
+Builds build-win64/helligkeit-VERSION-win64.zip and each machine's Debian
+package, build/helligkeit_VERSION_ARCH.deb, with the `zip` and `deb`,
+`deb-ARCH` workflow presets, then checks:
 
 - the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
-  README, NEWS.md and LICENSE; the exe at most 512 KiB, stripped, without a
-  PE time stamp, with ASLR (high-entropy too) and DEP, its icon at 16, 32,
-  48 and 256 pixels, and a German version resource (0x0407, code page 1200,
-  throughout); its dialogue under Wine (end-to-end cases);
-- the package: `helligkeit` VERSION for amd64, with the configured home page
-  and the Depends that dpkg-shlibdeps reads off its program (libc6 and
-  libstdc++6 at least); the stripped, dynamically linked, hardened program,
-  each of its objects compiled with dpkg-buildflags' flags; the README, the
-  copyright file (the text of LICENSE), the changelog (NEWS.md's sections,
-  newest: VERSION) and the manual page, compressed as gzip -9n does; its
-  program's dialogue; no error or warning from lintian -I --pedantic;
+  README, NEWS.md and LICENSE; the exe at most 512 KiB, stripped, no PE time
+  stamp, ASLR (high-entropy too) and DEP, its icon's sizes, a German version
+  resource (0x0407, code page 1200, throughout); its dialogue under Wine;
+- each package: `helligkeit` VERSION for ARCH, the configured home page,
+  the Depends that dpkg-shlibdeps reads off its program (libc6, libgcc-s1,
+  libstdc++6 of ARCH, each with a least version); the stripped, dynamically
+  linked, hardened program, each object built with dpkg-buildflags' flags
+  for ARCH; the README, the copyright file (LICENSE's text), the changelog
+  (NEWS.md's sections, newest: VERSION), the manual page, compressed as
+  gzip -9n does; its program's dialogue (another machine's under qemu-user,
+  with that machine's Debian libraries); no E or W from lintian --pedantic;
 - the packaged README and manual page: with the configured addresses, and
-  without the lines on placeholders where none is left;
-- no warning from `mandoc -Tlint` on the manual page, and the same files
-  from `cmake --install --strip` into a prefix.
+  without the lines on placeholders where none is left; no warning from
+  `mandoc -Tlint`; the same files from `cmake --install --strip`.
 
-With --install-deb (CI: as root, on a machine where helligkeit is not
-installed) the package is installed with apt, the installed program is run,
-`man helligkeit` is checked to find the manual page, and the package is
-removed again; otherwise the program is run from the unpacked package.
+With --install-deb (CI: as root, where helligkeit is not installed) apt
+installs each package in turn, resolving its Depends for ARCH; the installed
+program is run, `man helligkeit` must find the manual page, and the package
+is removed again. Otherwise the program is run from the unpacked package.
 """
 
 import argparse
@@ -153,9 +152,8 @@ def check_exe(exe, version, work):
     expected = {"FileDescription": FILE_DESCRIPTION, "ProductName": "helligkeit",
                 "FileVersion": version, "ProductVersion": version,
                 "LegalCopyright": LEGAL_COPYRIGHT}
-    for name, value in expected.items():
-        check(strings.get(name) == value, f"version string {name} is {strings.get(name)!r}, "
-                                          f"not {value!r}")
+    wrong = {name: strings.get(name) for name in expected if strings.get(name) != expected[name]}
+    check(not wrong, f"version strings {wrong}, not as in {expected}")
 
 
 def check_zip(version, work):
@@ -189,14 +187,14 @@ DEB_FILES = ["usr/bin/helligkeit", f"{DOC}/README.md", f"{DOC}/changelog.gz",
              f"{DOC}/copyright", MAN]
 COPYRIGHT_FORMAT = "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
 # Libraries the program links, by the packages that hold them.
-SHARED_LIBRARIES = {"libc6", "libstdc++6"}
+SHARED_LIBRARIES = {"libc6", "libgcc-s1", "libstdc++6"}
 
 
 def check_program_elf(program):
     """Stripped, without the compiler's .comment, dynamically linked, and
-    hardened as hardening-check sees it: a position-independent executable
-    with a stack protector, read-only relocations and immediate binding
-    (no function of the program is one that fortification checks)."""
+    hardened as hardening-check reads it off any machine's ELF headers: a
+    position-independent executable with a stack protector, read-only
+    relocations and immediate binding (fortification finds nothing to check)."""
     sections = output("readelf", "-S", "-W", program)
     check(".debug_" not in sections and ".symtab" not in sections,
           f"{program} is not stripped")
@@ -206,16 +204,13 @@ def check_program_elf(program):
     run("hardening-check", "--nofortify", "--nocfprotection", program)
 
 
-def check_debian_flags(build_dir):
-    """Each object of the Debian package's build tree, which builds no
-    tests, is compiled with every flag that dpkg-buildflags gives for
-    hardening=+all (bar the folder mappings, which the build makes
-    itself)."""
-    environment = {**os.environ, "DEB_BUILD_MAINT_OPTIONS": "hardening=+all"}
+def check_debian_flags(build_dir, arch):
+    """Each object of the package's build tree (no tests) is compiled with every
+    flag that dpkg-buildflags gives for hardening=+all on ARCH, bar the
+    folder mappings, which the build makes itself."""
     flags = [flag for kind in ("CPPFLAGS", "CXXFLAGS")
-             for flag in subprocess.run(["dpkg-buildflags", "--get", kind], check=True,
-                                        capture_output=True, text=True,
-                                        env=environment).stdout.split()
+             for flag in output("env", "DEB_BUILD_MAINT_OPTIONS=hardening=+all",
+                                f"DEB_HOST_ARCH={arch}", "dpkg-buildflags", "--get", kind).split()
              if not flag.startswith(("-ffile-prefix-map=", "-fdebug-prefix-map="))]
     commands = [entry["command"].split()
                 for entry in json.loads((build_dir / "compile_commands.json").read_text())]
@@ -228,11 +223,12 @@ def check_debian_flags(build_dir):
 
 
 def check_depends(depends):
-    """Depends as dpkg-shlibdeps writes it: each library's package with the
-    least version that the program needs."""
+    """Depends as dpkg-shlibdeps writes it on the package's own machine: each
+    library's package, of that machine (no :ARCH), with the least version needed."""
     relations = [one for group in PkgRelation.parse_relations(depends) for one in group]
-    check(SHARED_LIBRARIES <= {relation["name"] for relation in relations}
-          and all((relation["version"] or [None])[0] == ">=" for relation in relations),
+    check({relation["name"] for relation in relations} == SHARED_LIBRARIES
+          and all(relation["archqual"] is None and (relation["version"] or [None])[0] == ">="
+                  for relation in relations),
           f"Depends is {depends!r}: not computed from the program's libraries "
           f"{sorted(SHARED_LIBRARIES)}")
 
@@ -264,14 +260,6 @@ def check_gzip(path):
     return text.decode()
 
 
-def check_installed_man_page():
-    """`man helligkeit` finds the installed page and shows it."""
-    shown = subprocess.run(["man", "helligkeit"], capture_output=True, text=True,
-                           env={**os.environ, "MANPAGER": "cat", "MANWIDTH": "80"})
-    check(shown.returncode == 0 and "helligkeit - brightness of a full colour" in shown.stdout,
-          f"man helligkeit shows no page:\n{shown.stderr}")
-
-
 def check_changelog(text, version):
     """The Debian changelog: an entry for each of NEWS.md's sections, with
     the same words, the newest for VERSION."""
@@ -284,12 +272,16 @@ def check_changelog(text, version):
           f"the changelog's entries {[v for v, _ in entries]} are not NEWS.md's, newest {version}")
 
 
-def check_deb(version, work, install):
-    package = ROOT / "build" / f"helligkeit_{version}_amd64.deb"
+def check_deb(preset, version, work, install):
+    """The package of preset `deb` or `deb-ARCH`, whose build found qemu-user."""
+    build = ROOT / f"build-{preset}"
+    arch = preset.partition("-")[2]
+    runner = [configured(build, "HELLIGKEIT_QEMU_PROGRAM")] if arch else []
+    arch = arch or output("dpkg", "--print-architecture").strip()
+    package = ROOT / "build" / f"helligkeit_{version}_{arch}.deb"
     deb = DebFile(package)
     fields = deb.debcontrol()
-    build = ROOT / "build-deb"
-    for name, value in {"Package": "helligkeit", "Version": version, "Architecture": "amd64",
+    for name, value in {"Package": "helligkeit", "Version": version, "Architecture": arch,
                         "Homepage": configured(build, "HELLIGKEIT_HOMEPAGE"),
                         "Pre-Depends": None}.items():
         check(fields.get(name) == value,
@@ -299,11 +291,11 @@ def check_deb(version, work, install):
              for member in deb.data.tgz().getmembers() if not member.isdir()}
     check(sorted(modes) == sorted(DEB_FILES), f"{package.name} holds {sorted(modes)}")
     check(modes["usr/bin/helligkeit"] == 0o755, "the program is not executable for all")
-    unpacked = work / "deb"
+    unpacked = work / preset
     deb.data.tgz().extractall(unpacked)
     program = unpacked / "usr" / "bin" / "helligkeit"
     check_program_elf(program)
-    check_debian_flags(build)
+    check_debian_flags(build, arch)
     check_addressed("the package's README.md", (unpacked / DOC / "README.md").read_text(),
                     ROOT / "README.md", build)
     check_copyright(unpacked / DOC / "copyright")
@@ -317,14 +309,19 @@ def check_deb(version, work, install):
         check(installed.returncode != 0, "helligkeit is installed already; not touching it")
         run("apt-get", "install", "-y", "-qq", package, stdout=subprocess.DEVNULL)
         try:
-            run(sys.executable, ROOT / "tests" / "e2e_test.py", "/usr/bin/helligkeit", "--",
-                E2E_CASE)
-            check_installed_man_page()
+            run(sys.executable, ROOT / "tests" / "e2e_test.py", *runner, "/usr/bin/helligkeit",
+                "--", E2E_CASE)
+            shown = subprocess.run(["man", "helligkeit"], capture_output=True, text=True,
+                                   env={**os.environ, "MANPAGER": "cat", "MANWIDTH": "80"})
+            check(shown.returncode == 0 and "helligkeit - brightness of a full" in shown.stdout,
+                  f"man helligkeit shows no page:\n{shown.stderr}")
         finally:
-            run("apt-get", "remove", "-y", "-qq", "helligkeit", stdout=subprocess.DEVNULL)
+            run("apt-get", "remove", "-y", "-qq", f"helligkeit:{arch}", stdout=subprocess.DEVNULL)
     else:
-        run(sys.executable, ROOT / "tests" / "e2e_test.py", program, "--", E2E_CASE)
-    return unpacked
+        run(sys.executable, ROOT / "tests" / "e2e_test.py", *runner, program, "--", E2E_CASE)
+    # The package's files, under the prefix rather than under usr/.
+    check_install(build, work / f"{preset}-install",
+                  {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES})
 
 
 def check_install(build_dir, prefix, expected):
@@ -341,22 +338,23 @@ def main(argv=None):
                         help="install the package with apt, run it, remove it")
     args = parser.parse_args(argv)
 
-    for workflow in ("zip", "deb"):
+    debs = [preset["name"] for preset in
+            json.loads((ROOT / "CMakePresets.json").read_text())["workflowPresets"]
+            if preset["name"].partition("-")[0] == "deb"]
+    for workflow in ("zip", *debs):
         run("cmake", "--workflow", "--preset", workflow, stdout=subprocess.DEVNULL)
-    version = configured(ROOT / "build-deb")
-    check(configured(ROOT / "build-win64-package") == version,
-          "the two builds differ in version")
+    versions = {configured(ROOT / f"build-{name}") for name in ("win64-package", *debs)}
+    check(len(versions) == 1, f"the builds differ in version: {versions}")
+    version = versions.pop()
 
     run("mandoc", "-Tlint", "-W", "warning", MAN_PAGE)
     work = Path(tempfile.mkdtemp(prefix="helligkeit-packages."))
     try:
         exe = check_zip(version, work)
-        unpacked = check_deb(version, work, args.install_deb)
         check_install(ROOT / "build-win64-package", work / "win64",
                       {name: exe.parent / name for name in WINDOWS_FILES})
-        # The package's files, under the prefix rather than under usr/.
-        check_install(ROOT / "build-deb", work / "usr",
-                      {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES})
+        for preset in debs:
+            check_deb(preset, version, work, args.install_deb)
     finally:
         shutil.rmtree(work)
     print(f"packages of version {version}: all checks passed")
