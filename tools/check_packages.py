@@ -316,7 +316,7 @@ def check_deb(preset, version, work, install):
             check(shown.returncode == 0 and "helligkeit - brightness of a full" in shown.stdout,
                   f"man helligkeit shows no page:\n{shown.stderr}")
         finally:
-            run("apt-get", "remove", "-y", "-qq", f"helligkeit:{arch}", stdout=subprocess.DEVNULL)
+            run("dpkg", "--remove", f"helligkeit:{arch}", stdout=subprocess.DEVNULL)
     else:
         run(sys.executable, ROOT / "tests" / "e2e_test.py", *runner, program, "--", E2E_CASE)
     # The package's files, under the prefix rather than under usr/.
