@@ -31,8 +31,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Every program of the build (tests, their discovery, the end-to-end
 # runner's program) runs under qemu-user, which finds the machine's dynamic
-# loader and shared libraries in the cross root (-L); or, where the toolchain
-# file names one (HELLIGKEIT_CROSS_RUNNER), through another command.
+# loader in the cross root (-L) and its shared libraries there too
+# (LD_LIBRARY_PATH): where Debian's own libraries of that machine are
+# installed as well (multiarch, which the arm64 and armhf packages' Depends
+# are read off), the loader would search their folder /lib/TRIPLE first,
+# and libraries of another build than the cross root's loader crash it. Or,
+# where the toolchain file names one (HELLIGKEIT_CROSS_RUNNER), the programs
+# run through another command.
 if(DEFINED HELLIGKEIT_CROSS_RUNNER)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${HELLIGKEIT_CROSS_RUNNER})
 else()
@@ -40,5 +45,6 @@ else()
   if(NOT HELLIGKEIT_QEMU_PROGRAM)
     message(FATAL_ERROR "${HELLIGKEIT_QEMU} not found: install the package qemu-user")
   endif()
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${HELLIGKEIT_QEMU_PROGRAM} -L ${HELLIGKEIT_CROSS_ROOT})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${HELLIGKEIT_QEMU_PROGRAM} -L ${HELLIGKEIT_CROSS_ROOT}
+                                    -E LD_LIBRARY_PATH=${HELLIGKEIT_CROSS_ROOT}/lib)
 endif()
