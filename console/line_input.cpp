@@ -171,26 +171,32 @@ void SkipLfAfterCr(WorkingBuffer& line) {
 // plain loop.
 constexpr std::size_t kCheckedAfterMiss = 64;
 
+// The offset of the first byte `value` in bytes [from, to), or `to`.
+std::size_t FindByte(const unsigned char* bytes, std::size_t from, std::size_t to,
+                     unsigned char value) {
+  const void* hit = std::memchr(bytes + from, value, to - from);
+  return hit != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - bytes)
+                        : to;
+}
+
 // The first CR or LF code unit from `from` on. The C library's memchr, which
 // every machine has in a vectorised form, finds the bytes 0x0D and 0x0A; a
 // byte found is a line end when it is the low byte of its code unit and the
-// high byte is zero.
+// high byte is zero. The next LF byte is searched for again only once the
+// search has passed it, so no byte is searched twice, whatever the input.
 std::optional<std::size_t> FindLineEnd(const WorkingBuffer& line, std::size_t from) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.units);
+  const std::size_t size = line.length * sizeof(char16_t);
   std::size_t k = from;
+  std::size_t lf = FindByte(bytes, std::min(k * sizeof(char16_t), size), size, kLf);
   while (k < line.length) {
-    const unsigned char* start = bytes + k * sizeof(char16_t);
-    const std::size_t size = (line.length - k) * sizeof(char16_t);
-    const void* lf = std::memchr(start, kLf, size);
-    const std::size_t before_lf =
-        lf != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - start)
-                      : size;
-    const void* cr = std::memchr(start, kCr, before_lf);
-    const void* found = cr != nullptr ? cr : lf;
-    if (found == nullptr)
+    const std::size_t at = k * sizeof(char16_t);
+    if (lf < at)
+      lf = FindByte(bytes, at, size, kLf);
+    const std::size_t found = FindByte(bytes, at, lf, kCr);  // else the LF, if any
+    if (found == size)
       return std::nullopt;
-    k = static_cast<std::size_t>(static_cast<const unsigned char*>(found) - bytes) /
-        sizeof(char16_t);
+    k = found / sizeof(char16_t);
     const std::size_t stop = std::min(line.length, k + kCheckedAfterMiss);
     for (; k < stop; ++k) {
       if (IsLineEnd(line.units[k]))

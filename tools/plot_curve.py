@@ -16,9 +16,8 @@ The icon is the curve drawn small on a dark rounded tile, like the console
 the program runs in: the area under the curve in the colours of the
 spectrum, the curve as a white line over it. Each size is an SVG of its own,
 with a line never thinner than a pixel and a bit; rsvg-convert renders each
-to PNG beside the .ico, and icotool packs them: 16, 32 and 48 pixels as
-32-bit bitmaps with an alpha channel, which every Windows reads, 256 as PNG,
-as Windows keeps its large icons.
+to PNG beside the .ico, and icotool packs them, 256 pixels as PNG, the
+smaller as 32-bit bitmaps with an alpha channel, which every Windows reads.
 
 Usage:
   python3 tools/plot_curve.py [--table calculator/segment_data.inc]
@@ -239,13 +238,10 @@ def main(argv=None):
     parser.add_argument("--icon", type=Path, help="write the icon here instead")
     args = parser.parse_args(argv)
     if args.icon:
-        write_icon(read_table(args.table), args.icon)
-        return
+        return write_icon(read_table(args.table), args.icon)
     svg = render_svg(read_table(args.table))
-    out = Path(args.out)
-    out.parent.mkdir(parents=True, exist_ok=True)
-    out.write_text(svg, encoding="utf-8")
-    print(f"wrote {out} ({len(svg.encode('utf-8'))} bytes)")
+    Path(args.out).write_text(svg, encoding="utf-8")
+    print(f"wrote {args.out} ({len(svg.encode('utf-8'))} bytes)")
 
 
 if __name__ == "__main__":
