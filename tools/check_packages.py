@@ -350,6 +350,7 @@ def check_man(language, name_line, work):
            "LANG": language}
     if language != "C.UTF-8":
         locales = work / "locales"
+        locales.mkdir(exist_ok=True)
         locale_name, _, charset = language.partition(".")
         run("localedef", "-i", locale_name, "-f", charset, locales / language)
         env["LOCPATH"] = str(locales)
