@@ -10,7 +10,7 @@
 #
 # The sources name the version as @VERSION@ and the release's date as
 # @DATE@, and each address by its placeholder on .invalid followed by a note
-# in parentheses that it is one. cmake/fill_document.cmake puts in the
+# in parentheses that it is one. tools/fill_document.py puts in the
 # version, the date and the configured addresses, and drops the note of each
 # address that is set, after translating: the .po files hold no version and
 # no configured address, so a new version or address changes no
@@ -66,14 +66,12 @@ endif()
 set(documents ${PROJECT_BINARY_DIR}/documents)
 # What the filling takes, rewritten only when it changes: a new version,
 # date or address remakes the documents.
-file(CONFIGURE OUTPUT ${documents}/settings.cmake @ONLY CONTENT [[
-set(VERSION [==[@PROJECT_VERSION@]==])
-set(DATE [==[@release_date@]==])
-# Each address's placeholder, then the address configured.
-set(ADDRESSES
-    [==[@HOMEPAGE_placeholder@]==] [==[@HELLIGKEIT_HOMEPAGE@]==]
-    [==[@SOURCE_URL_placeholder@]==] [==[@HELLIGKEIT_SOURCE_URL@]==]
-    [==[@BUG_URL_placeholder@]==] [==[@HELLIGKEIT_BUG_URL@]==])
+file(CONFIGURE OUTPUT ${documents}/settings @ONLY CONTENT [[
+VERSION @PROJECT_VERSION@
+DATE @release_date@
+ADDRESS @HOMEPAGE_placeholder@ @HELLIGKEIT_HOMEPAGE@
+ADDRESS @SOURCE_URL_placeholder@ @HELLIGKEIT_SOURCE_URL@
+ADDRESS @BUG_URL_placeholder@ @HELLIGKEIT_BUG_URL@
 ]])
 
 # The translations: po4a writes each language's documents from the English
@@ -103,14 +101,14 @@ else()
                  "made, and no package can be built")
 endif()
 
+set(fill ${PROJECT_SOURCE_DIR}/tools/fill_document.py)
 set(documents_made "")
 while(fills)
   list(POP_FRONT fills source document)
   add_custom_command(
     OUTPUT ${documents}/${document}
-    COMMAND ${CMAKE_COMMAND} -D SETTINGS=${documents}/settings.cmake -D IN=${source}
-            -D OUT=${documents}/${document} -P ${CMAKE_CURRENT_LIST_DIR}/fill_document.cmake
-    DEPENDS ${source} ${documents}/settings.cmake ${CMAKE_CURRENT_LIST_DIR}/fill_document.cmake
+    COMMAND ${Python3_EXECUTABLE} ${fill} ${documents}/settings ${source} ${documents}/${document}
+    DEPENDS ${source} ${documents}/settings ${fill}
     VERBATIM)
   list(APPEND documents_made ${documents}/${document})
 endwhile()
