@@ -118,7 +118,7 @@ if(NOT WIN32)
   # no time stamp), so that they stay the same from build to build.
   find_program(GZIP gzip REQUIRED)
   foreach(page IN LISTS documents_made)
-    if(page MATCHES "\\.1$")
+    if(page MATCHES "\\.[1-9]$")
       add_custom_command(OUTPUT ${page}.gz COMMAND ${GZIP} -9nkf ${page} DEPENDS ${page} VERBATIM)
       list(APPEND documents_made ${page}.gz)
     endif()
