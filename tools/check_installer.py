@@ -25,7 +25,8 @@ from pathlib import Path
 
 import pylnk
 
-from check_packages import ICON_SIZES, README_FILES, WINDOWS_FILES, check_document, icon_sizes
+from check_documents import check_document
+from check_packages import ICON_SIZES, README_FILES, WINDOWS_FILES, icon_sizes
 from tool_support import ROOT, check, configured, fail, run
 
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]

@@ -52,6 +52,7 @@ from debian.copyright import Copyright, NotMachineReadableError
 from debian.deb822 import PkgRelation
 from debian.debfile import DebFile
 
+from check_documents import check_document
 from tool_support import ROOT, check, configured, fail, output, run
 
 MAX_EXE_BYTES = 512 * 1024
@@ -62,8 +63,6 @@ GERMAN = 0x0407
 UNICODE_CODE_PAGE = 1200
 # The sizes of the program's icon, in pixels.
 ICON_SIZES = [16, 32, 48, 256]
-# Where the program comes from, as configured; the defaults are on .invalid.
-ADDRESSES = ("HELLIGKEIT_HOMEPAGE", "HELLIGKEIT_SOURCE_URL", "HELLIGKEIT_BUG_URL")
 # What the PE header's DllCharacteristics must say (MinGW-w64's linker sets
 # them by default).
 EXPLOIT_MITIGATIONS = {"high-entropy ASLR": "HIGH_ENTROPY_VA", "ASLR": "DYNAMIC_BASE",
@@ -78,24 +77,6 @@ MAN_NAME_LINES = {"C.UTF-8": "helligkeit - brightness of a full colour",
 # The end-to-end cases run against each packaged program: every input of
 # the dialogue table, compared byte for byte.
 E2E_CASE = "DialogueTest.test_reports"
-
-
-def check_document(name, text, document, build_dir):
-    """A packaged README or manual page: the document the build made in
-    documents/, naming the version and the configured addresses, with a note
-    in parentheses beside each placeholder (on .invalid) and none beside an
-    address that is set."""
-    made = build_dir / "documents" / document
-    check(text == made.read_text(), f"{name} is not {made}")
-    version = configured(build_dir)
-    check(version in text and not re.search(r"@[A-Z_]+@", text),
-          f"{name} does not name the version {version} in every place")
-    for url in (configured(build_dir, setting) for setting in ADDRESSES):
-        noted = re.search(re.escape(url) + r">?\s+\(", text)
-        check(url in text and bool(noted) == url.endswith(".invalid/"),
-              f"{name}: {url} is missing, or has a placeholder's note or lacks one")
-    check(".invalid/" in text or not re.search(r"placeholder|platzhalter", text, re.I),
-          f"{name} speaks of placeholders, yet every address is set")
 
 
 # ---------------------------------------------------------------------------
