@@ -30,6 +30,14 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   endif()
 endif()
 
+# Every package holds the README and the manual page in German too, which
+# po4a makes when the build is configured with it.
+if(NOT CPACK_HELLIGKEIT_PO4A)
+  message(FATAL_ERROR "The packages hold the German README and manual page, which po4a makes: "
+                      "install it with `apt-get install po4a` (as root), configure again and "
+                      "package again.")
+endif()
+
 # A package for another machine (a cross build names its architecture):
 # dpkg-shlibdeps reads its Depends off that machine's own Debian libraries,
 # installed beside the build machine's (multiarch, the `:ARCH` lines of

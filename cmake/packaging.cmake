@@ -23,41 +23,14 @@ set(HELLIGKEIT_HOMEPAGE ${HOMEPAGE_placeholder} CACHE STRING "The program's home
 set(HELLIGKEIT_SOURCE_URL ${SOURCE_URL_placeholder} CACHE STRING "Where its source code is")
 set(HELLIGKEIT_BUG_URL ${BUG_URL_placeholder} CACHE STRING "Where to report a bug")
 
-# The README and the manual page as the packages hold them: the sources show
-# the placeholders, the packages the addresses set, and once no placeholder
-# is left they drop each line that speaks of placeholders (and an empty line
-# after it).
-set(packaged ${PROJECT_BINARY_DIR}/packaged)
-foreach(document README.md docs/helligkeit.1)
-  file(READ ${PROJECT_SOURCE_DIR}/${document} text)
-  set(placeholder_left FALSE)
-  foreach(name HOMEPAGE SOURCE_URL BUG_URL)
-    string(REPLACE "${${name}_placeholder}" "${HELLIGKEIT_${name}}" text "${text}")
-    if("${HELLIGKEIT_${name}}" STREQUAL "${${name}_placeholder}")
-      set(placeholder_left TRUE)
-    endif()
-  endforeach()
-  if(NOT placeholder_left)
-    string(REGEX REPLACE "[^\n]*[Pp]laceholder[^\n]*\n\n?" "" text "${text}")
-  endif()
-  # Rewritten only where it changes (configure_file copies only then).
-  cmake_path(GET document FILENAME name)
-  file(WRITE ${packaged}/${name}.new "${text}")
-  configure_file(${packaged}/${name}.new ${packaged}/${name} COPYONLY)
-endforeach()
-
-# NEWS.md, the changelog for users, newest version first, one section a
-# version headed `## VERSION (YYYY-MM-DD)` and holding list items: its newest
-# section is for the project's version.
-file(READ ${PROJECT_SOURCE_DIR}/NEWS.md news)
-string(REGEX MATCH "\n## ([^ \n]*)" newest "${news}")
-if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-  message(FATAL_ERROR "NEWS.md's newest section is for version '${CMAKE_MATCH_1}', not for "
-                      "${PROJECT_VERSION}, the project's version: add a section for it at the top")
+# The README and the manual page, in English and German, with the version,
+# the release's date and these addresses filled in, and the Debian
+# changelog: the `documents` target makes them in documents/.
+include(${CMAKE_CURRENT_LIST_DIR}/documents.cmake)
+set(readmes ${documents}/README.md)
+if(PO4A)
+  list(APPEND readmes ${documents}/LIESMICH.md)
 endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/helligkeit.1
-             ${PROJECT_SOURCE_DIR}/NEWS.md)
 
 if(WIN32)
   # Stripping rewrites the PE header, and strip stamps it with
@@ -69,10 +42,10 @@ if(WIN32)
     set(helligkeit_epoch "$ENV{SOURCE_DATE_EPOCH}")
     set(ENV{SOURCE_DATE_EPOCH} 0)
   ]])
-  # A zip to unpack anywhere: the program, the README, the changelog and the
-  # licence side by side. The program is signed where the environment names
-  # a certificate (cmake/authenticode.cmake), before the zip or the
-  # installer takes it.
+  # A zip to unpack anywhere: the program, the README in English and in
+  # German, the changelog and the licence side by side. The program is
+  # signed where the environment names a certificate
+  # (cmake/authenticode.cmake), before the zip or the installer takes it.
   install(TARGETS helligkeit RUNTIME DESTINATION .)
   install(CODE "
     set(ENV{SOURCE_DATE_EPOCH} \"\${helligkeit_epoch}\")
@@ -80,7 +53,7 @@ if(WIN32)
     helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.exe\"
                     [==[${HELLIGKEIT_HOMEPAGE}]==])
   ")
-  install(FILES ${packaged}/README.md ${PROJECT_SOURCE_DIR}/NEWS.md ${PROJECT_SOURCE_DIR}/LICENSE
+  install(FILES ${readmes} ${PROJECT_SOURCE_DIR}/NEWS.md ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION .)
 else()
   # The dynamically linked program (calculator/CMakeLists.txt), as Debian
@@ -96,66 +69,13 @@ else()
 
   # What Debian asks of every package beside the program: the licence as a
   # machine-readable copyright file, the changelog and a manual page, the
-  # last two compressed with gzip -9n (no name, no time stamp), so that
-  # they stay the same from build to build.
-  #
-  # A native package has one changelog, changelog.gz in Debian's format: it
-  # is made from NEWS.md, an entry for each section with the same items,
-  # dated at noon (UTC) of the section's day and signed by the maintainer.
-  set(debian_dir ${PROJECT_BINARY_DIR}/debian)
-  set(changelog "")
-  string(APPEND news "\n## ") # a last heading ends the last section
-  string(FIND "${news}" "\n## " start)
-  while(TRUE)
-    math(EXPR start "${start} + 4")
-    string(SUBSTRING "${news}" ${start} -1 news)
-    string(FIND "${news}" "\n## " end)
-    if(end EQUAL -1)
-      break()
-    endif()
-    string(SUBSTRING "${news}" 0 ${end} section)
-    if(NOT section MATCHES "^([^ \n]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)\n(.*)$")
-      message(FATAL_ERROR "NEWS.md: a section's heading is not `## VERSION (YYYY-MM-DD)`: ${section}")
-    endif()
-    set(version ${CMAKE_MATCH_1})
-    string(STRIP "${CMAKE_MATCH_3}" items)
-    execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} 12:00" OUTPUT_VARIABLE date
-                    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-    # `- ` starts an item and two spaces continue it; Debian's changelog
-    # indents both by two more and starts an item with `* `.
-    string(REPLACE "\n" "\n  " items "\n${items}")
-    string(REPLACE "\n  - " "\n  * " items "${items}")
-    if(items MATCHES "\n  [^ *\n]")
-      message(FATAL_ERROR "NEWS.md: the section for ${version} holds more than list items")
-    endif()
-    string(REGEX REPLACE "\n  \n" "\n\n" items "${items}")
-    string(APPEND changelog "helligkeit (${version}) unstable; urgency=medium\n${items}\n\n"
-                            " -- ${HELLIGKEIT_MAINTAINER}  ${date}\n\n")
-    set(start ${end})
-  endwhile()
-  string(STRIP "${changelog}" changelog)
-  file(WRITE ${debian_dir}/changelog.new "${changelog}\n")
-  configure_file(${debian_dir}/changelog.new ${debian_dir}/changelog COPYONLY)
-  find_program(GZIP gzip REQUIRED)
-  add_custom_command(
-    OUTPUT ${debian_dir}/changelog.gz
-    COMMAND ${GZIP} -9nkf ${debian_dir}/changelog
-    DEPENDS ${debian_dir}/changelog
-    VERBATIM)
-  add_custom_command(
-    OUTPUT ${debian_dir}/helligkeit.1.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${packaged}/helligkeit.1 ${debian_dir}/
-    COMMAND ${GZIP} -9nf ${debian_dir}/helligkeit.1
-    DEPENDS ${packaged}/helligkeit.1
-    VERBATIM)
-  add_custom_target(package_docs ALL
-                    DEPENDS ${debian_dir}/changelog.gz ${debian_dir}/helligkeit.1.gz)
-
-  install(FILES ${packaged}/README.md
-                ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
-                ${debian_dir}/changelog.gz
+  # German one where the language is German.
+  install(FILES ${readmes} ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${documents}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES ${debian_dir}/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${documents}/man/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  if(PO4A)
+    install(FILES ${documents}/man/de/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/de/man1)
+  endif()
 endif()
 
 set(CPACK_PACKAGE_NAME helligkeit)
@@ -173,9 +93,9 @@ set(CPACK_STRIP_FILES TRUE)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
-  # helligkeit.exe, README.md, NEWS.md and LICENSE in one folder named like the zip,
-  # helligkeit-<version>-win64: unpacked anywhere, it adds that folder and
-  # nothing else.
+  # helligkeit.exe, README.md, LIESMICH.md, NEWS.md and LICENSE in one
+  # folder named like the zip, helligkeit-<version>-win64: unpacked
+  # anywhere, it adds that folder and nothing else.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
@@ -197,6 +117,7 @@ endif()
 # The Windows installer, set up before CPack writes its settings.
 include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)
 # Stops packaging where a tool the package needs is missing.
+set(CPACK_HELLIGKEIT_PO4A ${PO4A})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
 # The staged folders open to all to read, whatever the umask.
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_folders.cmake)

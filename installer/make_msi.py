@@ -7,8 +7,8 @@ Usage:
               --about-link URL --help-link URL --out FILE.msi
               [--wixl PROGRAM] [--source-dir DIR]
 
-DIR holds what the installer installs (helligkeit.exe, README.md, NEWS.md,
-LICENSE), as CPack stages it (installer/cpack_msi.cmake calls this);
+DIR holds what the installer installs (helligkeit.exe, README.md,
+LIESMICH.md, NEWS.md, LICENSE), as CPack stages it (installer/cpack_msi.cmake calls this);
 installer/helligkeit.wxs says what goes where.
 
 The same input gives the same bytes, wherever and whenever it is built:
@@ -43,7 +43,7 @@ from tool_support import check  # noqa: E402
 # The installer's identity, the same for every version: Windows finds the
 # installed version to replace by it. Never change it.
 UPGRADE_CODE = uuid.UUID("56BB2492-84A1-4A2E-91B1-D66D58CAF60F")
-FILES = ("helligkeit.exe", "README.md", "NEWS.md", "LICENSE")
+FILES = ("helligkeit.exe", "README.md", "LIESMICH.md", "NEWS.md", "LICENSE")
 # 1980-01-01 00:00 UTC: a cabinet stores times as DOS dates, which begin there.
 EARLIEST = 315532800
 # The summary information's properties that are rewritten (MS-OLEPS ids).

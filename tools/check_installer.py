@@ -10,8 +10,8 @@ staged files, one of the version 0.0.1. In a new Wine prefix of its own it
 installs the lower version, the installer over it and the installer again
 (one product each time, at last the newer, with its Installed-apps entry and
 its links to the configured home page and bug reports), runs the installed
-program through a pipe, reads the Start-menu shortcut, and removes the
-product: the prefix's files and registry must then be as before, but for
+program through a pipe, reads the Start-menu shortcuts (the program, and
+Notepad on the German README), and removes the product: the prefix's files and registry must then be as before, but for
 what Wine and Windows Installer keep for themselves.
 """
 
@@ -25,7 +25,8 @@ from pathlib import Path
 
 import pylnk
 
-from check_packages import ICON_SIZES, WINDOWS_FILES, check_addressed, icon_sizes
+from check_documents import check_document
+from check_packages import ICON_SIZES, README_FILES, WINDOWS_FILES, icon_sizes
 from tool_support import ROOT, check, configured, fail, run
 
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]
@@ -160,8 +161,8 @@ def check_installed(prefix, version, icon, build):
           f"{folder} holds {sorted(p.name for p in folder.iterdir())}")
     for name in ("NEWS.md", "LICENSE"):
         check((folder / name).read_bytes() == (ROOT / name).read_bytes(), f"{name} differs")
-    check_addressed("the installed README.md", (folder / "README.md").read_text(),
-                    ROOT / "README.md", build)
+    for readme in README_FILES:
+        check_document(f"the installed {readme}", (folder / readme).read_text(), readme, build)
     products = [values(lines) for key, lines in registry.items()
                 if key.startswith(PRODUCTS + "\\") and values(lines).get("ProductName") == NAME]
     shown = products[0].get("ProductIcon", "") if len(products) == 1 else ""
@@ -170,15 +171,22 @@ def check_installed(prefix, version, icon, build):
     return folder / "helligkeit.exe"
 
 
-def check_shortcut(prefix, program, work):
+def read_shortcut(prefix, name):
+    """A Start-menu shortcut's target, arguments, working folder and icon."""
     shortcut = (prefix.profile / "AppData" / "Roaming" / "Microsoft" / "Windows" / "Start Menu"
-                / "Programs" / "Helligkeit.lnk")
+                / "Programs" / f"{name}.lnk")
     check(shortcut.is_file(), f"no shortcut {shortcut}")
     link = pylnk.file()
     link.open(str(shortcut))
-    target, folder, icon = link.local_path or "", link.working_directory or "", link.icon_location
+    read = (link.local_path or "", link.command_line_arguments or "",
+            link.working_directory or "", link.icon_location)
     link.close()
-    print(f"{shortcut.name}: target {target}, working folder {folder}, icon {icon}")
+    print(f"{shortcut.name}: target, arguments, working folder, icon {read}")
+    return read
+
+
+def check_shortcuts(prefix, program, work):
+    target, _, folder, icon = read_shortcut(prefix, "Helligkeit")
     check(prefix.unix(target) == program,
           f"the shortcut points at {target}, not at the installed program")
     check(prefix.unix(folder.rstrip("\\")) == prefix.profile,
@@ -187,6 +195,12 @@ def check_shortcut(prefix, program, work):
     sizes = icon_sizes(program, work)
     check(sizes == ICON_SIZES, f"the installed program's icon has the sizes {sizes}, "
                                f"not {ICON_SIZES}")
+    # The German README in Notepad, which every Windows has.
+    target, arguments, _, _ = read_shortcut(prefix, "Helligkeit Liesmich")
+    check(target.lower() == r"c:\windows\notepad.exe"
+          and prefix.unix(arguments.strip('"')) == program.parent / "LIESMICH.md",
+          f"the README's shortcut runs {target} {arguments}, not Notepad on the installed "
+          f"LIESMICH.md")
 
 
 def check_dialogue(prefix, program):
@@ -228,7 +242,7 @@ def main():
             prefix.msiexec("/i", package)
             program = check_installed(prefix, version, icon, build)
         check_dialogue(prefix, program)
-        check_shortcut(prefix, program, work)
+        check_shortcuts(prefix, program, work)
         prefix.msiexec("/x", package)
         compare(before, prefix.state())
     finally:

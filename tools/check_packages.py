@@ -10,25 +10,28 @@ package, build/helligkeit_VERSION_ARCH.deb, with the `zip` and `deb`,
 `deb-ARCH` workflow presets, then checks:
 
 - the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
-  README, NEWS.md and LICENSE; the exe at most 512 KiB, stripped, no PE time
+  README in English and German (LIESMICH.md), NEWS.md and LICENSE; the exe at most 512 KiB, stripped, no PE time
   stamp, ASLR (high-entropy too) and DEP, its icon's sizes, a German version
   resource (0x0407, code page 1200, throughout); its dialogue under Wine;
 - each package: `helligkeit` VERSION for ARCH, the configured home page,
   the Depends that dpkg-shlibdeps reads off its program (libc6, libgcc-s1,
   libstdc++6 of ARCH, each with a least version); the stripped, dynamically
   linked, hardened program, each object built with dpkg-buildflags' flags
-  for ARCH; the README, the copyright file (LICENSE's text), the changelog
-  (NEWS.md's sections, newest: VERSION), the manual page, compressed as
-  gzip -9n does; its program's dialogue (another machine's under qemu-user,
-  with that machine's Debian libraries); no E or W from lintian --pedantic;
-- the packaged README and manual page: with the configured addresses, and
-  without the lines on placeholders where none is left; no warning from
-  `mandoc -Tlint`; the same files from `cmake --install --strip`.
+  for ARCH; the README and LIESMICH.md, the copyright file (LICENSE's
+  text), the changelog (NEWS.md's sections, newest: VERSION), the manual page
+  in English and in German, compressed as gzip -9n does; its program's
+  dialogue (another machine's under qemu-user, with that machine's Debian
+  libraries); no E or W from lintian --pedantic;
+- each packaged README and manual page: the one the build made, naming
+  VERSION and the configured addresses, with a note beside each address
+  that is still a placeholder and none beside the others; no message at
+  all from `mandoc -Tlint`; the same files from `cmake --install --strip`.
 
 With --install-deb (CI: as root, where helligkeit is not installed) apt
 installs each package in turn, resolving its Depends for ARCH; the installed
-program is run, `man helligkeit` must find the manual page, and the package
-is removed again. Otherwise the program is run from the unpacked package.
+program is run, `man helligkeit` must find the manual page, and in a German
+locale (made with localedef) the German one, and the package is removed
+again. Otherwise the program is run from the unpacked package.
 """
 
 import argparse
@@ -49,6 +52,7 @@ from debian.copyright import Copyright, NotMachineReadableError
 from debian.deb822 import PkgRelation
 from debian.debfile import DebFile
 
+from check_documents import check_document
 from tool_support import ROOT, check, configured, fail, output, run
 
 MAX_EXE_BYTES = 512 * 1024
@@ -59,29 +63,20 @@ GERMAN = 0x0407
 UNICODE_CODE_PAGE = 1200
 # The sizes of the program's icon, in pixels.
 ICON_SIZES = [16, 32, 48, 256]
-MAN_PAGE = ROOT / "docs" / "helligkeit.1"
-# Where the program comes from, as configured; the defaults are on .invalid.
-ADDRESSES = ("HELLIGKEIT_HOMEPAGE", "HELLIGKEIT_SOURCE_URL", "HELLIGKEIT_BUG_URL")
 # What the PE header's DllCharacteristics must say (MinGW-w64's linker sets
 # them by default).
 EXPLOIT_MITIGATIONS = {"high-entropy ASLR": "HIGH_ENTROPY_VA", "ASLR": "DYNAMIC_BASE",
                        "DEP": "NX_COMPAT"}
+# The README in English and in German, in every package.
+README_FILES = ["README.md", "LIESMICH.md"]
 # What the zip and the installer hold, by name.
-WINDOWS_FILES = ["LICENSE", "NEWS.md", "README.md", "helligkeit.exe"]
+WINDOWS_FILES = ["LICENSE", "LIESMICH.md", "NEWS.md", "README.md", "helligkeit.exe"]
+# What `man helligkeit` shows as the NAME line in a locale of each language.
+MAN_NAME_LINES = {"C.UTF-8": "helligkeit - brightness of a full colour",
+                  "de_DE.UTF-8": "helligkeit - Helligkeit einer Vollstfarbe"}
 # The end-to-end cases run against each packaged program: every input of
 # the dialogue table, compared byte for byte.
 E2E_CASE = "DialogueTest.test_reports"
-
-
-def check_addressed(name, text, source, build_dir):
-    """A packaged README or manual page: its source with the addresses the
-    build was configured with; with no placeholder, nothing on them."""
-    urls = [configured(build_dir, setting) for setting in ADDRESSES]
-    check(all(url in text for url in urls), f"{name} lacks an address of {urls}")
-    placeholders = [url for url in urls if ".invalid" in url]
-    check(len(placeholders) < len(urls) or text == source.read_text(), f"{name} is not {source}")
-    check(placeholders or not re.search(r"\.invalid|placeholder", text, re.I),
-          f"{name} speaks of placeholders, yet every address is set")
 
 
 # ---------------------------------------------------------------------------
@@ -168,8 +163,9 @@ def check_zip(version, work):
     for name in ("NEWS.md", "LICENSE"):
         check((unpacked / name).read_bytes() == (ROOT / name).read_bytes(),
               f"the zip's {name} is not the repository's")
-    check_addressed("the zip's README.md", (unpacked / "README.md").read_text(),
-                    ROOT / "README.md", ROOT / "build-win64-package")
+    for readme in README_FILES:
+        check_document(f"the zip's {readme}", (unpacked / readme).read_text(), readme,
+                       ROOT / "build-win64-package")
     exe = unpacked / "helligkeit.exe"
     check_exe(exe, version, work)
     run(sys.executable, ROOT / "tests" / "e2e_test.py", ROOT / "cmake" / "wine-run",
@@ -182,9 +178,11 @@ def check_zip(version, work):
 
 
 DOC = "usr/share/doc/helligkeit"
-MAN = "usr/share/man/man1/helligkeit.1.gz"
-DEB_FILES = ["usr/bin/helligkeit", f"{DOC}/README.md", f"{DOC}/changelog.gz",
-             f"{DOC}/copyright", MAN]
+# The manual pages in the package and in the build's documents/, by language.
+MAN_PAGES = {"usr/share/man/man1/helligkeit.1.gz": "man/helligkeit.1",
+             "usr/share/man/de/man1/helligkeit.1.gz": "man/de/helligkeit.1"}
+DEB_FILES = ["usr/bin/helligkeit", *(f"{DOC}/{name}" for name in README_FILES),
+             f"{DOC}/changelog.gz", f"{DOC}/copyright", *MAN_PAGES]
 COPYRIGHT_FORMAT = "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
 # Libraries the program links, by the packages that hold them.
 SHARED_LIBRARIES = {"libc6", "libgcc-s1", "libstdc++6"}
@@ -296,11 +294,14 @@ def check_deb(preset, version, work, install):
     program = unpacked / "usr" / "bin" / "helligkeit"
     check_program_elf(program)
     check_debian_flags(build, arch)
-    check_addressed("the package's README.md", (unpacked / DOC / "README.md").read_text(),
-                    ROOT / "README.md", build)
+    for readme in README_FILES:
+        check_document(f"the package's {readme}", (unpacked / DOC / readme).read_text(), readme,
+                       build)
     check_copyright(unpacked / DOC / "copyright")
     check_changelog(check_gzip(unpacked / DOC / "changelog.gz"), version)
-    check_addressed("the package's manual page", check_gzip(unpacked / MAN), MAN_PAGE, build)
+    for page, document in MAN_PAGES.items():
+        check_document(f"the package's {page}", check_gzip(unpacked / page), document, build)
+        run("mandoc", "-Tlint", unpacked / page)
     # Debian's checker, with every tag shown: no error and no warning.
     run("lintian", "-I", "--pedantic", "--fail-on", "error,warning", package)
 
@@ -311,10 +312,8 @@ def check_deb(preset, version, work, install):
         try:
             run(sys.executable, ROOT / "tests" / "e2e_test.py", *runner, "/usr/bin/helligkeit",
                 "--", E2E_CASE)
-            shown = subprocess.run(["man", "helligkeit"], capture_output=True, text=True,
-                                   env={**os.environ, "MANPAGER": "cat", "MANWIDTH": "80"})
-            check(shown.returncode == 0 and "helligkeit - brightness of a full" in shown.stdout,
-                  f"man helligkeit shows no page:\n{shown.stderr}")
+            for language, name_line in MAN_NAME_LINES.items():
+                check_man(language, name_line, work)
         finally:
             run("dpkg", "--remove", f"helligkeit:{arch}", stdout=subprocess.DEVNULL)
     else:
@@ -322,6 +321,24 @@ def check_deb(preset, version, work, install):
     # The package's files, under the prefix rather than under usr/.
     check_install(build, work / f"{preset}-install",
                   {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES})
+
+
+def check_man(language, name_line, work):
+    """`man helligkeit` in the locale LANGUAGE (made with localedef in the
+    work folder where the system lacks it) shows the page whose NAME line
+    starts with NAME_LINE."""
+    env = {**os.environ, "MANPAGER": "cat", "MANWIDTH": "80", "LC_ALL": "", "LANGUAGE": "",
+           "LANG": language}
+    if language != "C.UTF-8":
+        locales = work / "locales"
+        locales.mkdir(exist_ok=True)
+        locale_name, _, charset = language.partition(".")
+        run("localedef", "-i", locale_name, "-f", charset, locales / language)
+        env["LOCPATH"] = str(locales)
+    shown = subprocess.run(["man", "helligkeit"], capture_output=True, text=True, env=env)
+    check(shown.returncode == 0 and name_line in shown.stdout,
+          f"LANG={language} man helligkeit shows no page starting {name_line!r}:\n"
+          f"{shown.stdout[:400]}{shown.stderr}")
 
 
 def check_install(build_dir, prefix, expected):
@@ -347,7 +364,6 @@ def main(argv=None):
     check(len(versions) == 1, f"the builds differ in version: {versions}")
     version = versions.pop()
 
-    run("mandoc", "-Tlint", "-W", "warning", MAN_PAGE)
     work = Path(tempfile.mkdtemp(prefix="helligkeit-packages."))
     try:
         exe = check_zip(version, work)
