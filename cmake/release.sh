@@ -14,8 +14,9 @@
 # HELLIGKEIT_MAINTAINER, HELLIGKEIT_HOMEPAGE, HELLIGKEIT_SOURCE_URL and
 # HELLIGKEIT_BUG_URL given the same way go to every configuration; those not
 # given are placeholders. Unsigned, a commit gives the same dist/, byte for
-# byte, wherever it is built: every date in the packages is that of the
-# last commit (SOURCE_DATE_EPOCH), in UTC, and every mode is umask 022's.
+# byte, wherever and by whomever it is built: every date in the packages is
+# that of the last commit (SOURCE_DATE_EPOCH), in UTC, every mode is umask
+# 022's, and every tool runs in the C locale.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +34,9 @@ for name in HELLIGKEIT_SIGN_PKCS12 HELLIGKEIT_SIGN_PASSWORD_FILE; do
 done
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH TZ=UTC
+# The builder's locale reaches no file: names sort in byte order (a glob, a
+# sort), text is read as bytes, tools speak English.
+export LC_ALL=C
 # CPack gives the files it writes, the members of a .deb among them, the
 # modes the umask leaves: Debian's usual one, whatever the builder's.
 umask 022
@@ -66,7 +70,12 @@ cp "$stage"/*.deb "$stage"/*.zip "$stage"/*.msi dist/
 # CPack puts the zip's entries in the order the file system lists them:
 # strip-nondeterminism sorts them by name (and sets their dates again).
 strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" dist/*.zip
-(cd dist && sha256sum -- * >SHA256SUMS)
+# SHA256SUMS lists the packages by name, in byte order (LC_ALL=C).
+(
+  cd dist
+  mapfile -t packages < <(printf '%s\n' *.deb *.zip *.msi | sort)
+  sha256sum -- "${packages[@]}" >SHA256SUMS
+)
 if [[ -n ${HELLIGKEIT_GPG_KEY:-} ]]; then
   gpg --batch --yes --armor --local-user "$HELLIGKEIT_GPG_KEY" \
     --output dist/SHA256SUMS.asc --detach-sign dist/SHA256SUMS
