@@ -151,8 +151,10 @@ else()
   add_custom_target(package_docs ALL
                     DEPENDS ${debian_dir}/changelog.gz ${debian_dir}/helligkeit.1.gz)
 
+  # The copyright file names where the sources are (Source:).
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${debian_dir}/copyright @ONLY)
   install(FILES ${packaged}/README.md
-                ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
+                ${debian_dir}/copyright
                 ${debian_dir}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${debian_dir}/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -17,10 +17,11 @@ package, build/helligkeit_VERSION_ARCH.deb, with the `zip` and `deb`,
   the Depends that dpkg-shlibdeps reads off its program (libc6, libgcc-s1,
   libstdc++6 of ARCH, each with a least version); the stripped, dynamically
   linked, hardened program, each object built with dpkg-buildflags' flags
-  for ARCH; the README, the copyright file (LICENSE's text), the changelog
-  (NEWS.md's sections, newest: VERSION), the manual page, compressed as
-  gzip -9n does; its program's dialogue (another machine's under qemu-user,
-  with that machine's Debian libraries); no E or W from lintian --pedantic;
+  for ARCH; the README, the copyright file (LICENSE's text, the configured
+  source address), the changelog (NEWS.md's sections, newest: VERSION), the
+  manual page, compressed as gzip -9n does; its program's dialogue (another
+  machine's under qemu-user, with that machine's Debian libraries); no E or
+  W from lintian --pedantic;
 - the packaged README and manual page: with the configured addresses, and
   without the lines on placeholders where none is left; no warning from
   `mandoc -Tlint`; the same files from `cmake --install --strip`.
@@ -233,15 +234,18 @@ def check_depends(depends):
           f"{sorted(SHARED_LIBRARIES)}")
 
 
-def check_copyright(path):
-    """A copyright file in copyright-format 1.0 whose licence is the text of
-    LICENSE from its permission notice on."""
+def check_copyright(path, source):
+    """A copyright file in copyright-format 1.0 that names where the sources
+    are, SOURCE, and whose licence is the text of LICENSE from its
+    permission notice on."""
     try:
         copyright = Copyright(path.read_text().splitlines())
     except NotMachineReadableError as error:
         fail(f"the copyright file is not machine-readable: {error}")
-    check(copyright.header.format == COPYRIGHT_FORMAT,
-          f"the copyright file's format is {copyright.header.format}, not {COPYRIGHT_FORMAT}")
+    header = copyright.header
+    check((header.format, header.source) == (COPYRIGHT_FORMAT, source),
+          f"the copyright file's format is {header.format}, not {COPYRIGHT_FORMAT}, "
+          f"or its source {header.source}, not {source}")
     lines = (ROOT / "LICENSE").read_text().splitlines()
     terms = lines[next(i for i, line in enumerate(lines) if line.startswith("Permission")):]
     licences = [paragraph.license for paragraph in copyright.all_license_paragraphs()]
@@ -298,7 +302,7 @@ def check_deb(preset, version, work, install):
     check_debian_flags(build, arch)
     check_addressed("the package's README.md", (unpacked / DOC / "README.md").read_text(),
                     ROOT / "README.md", build)
-    check_copyright(unpacked / DOC / "copyright")
+    check_copyright(unpacked / DOC / "copyright", configured(build, "HELLIGKEIT_SOURCE_URL"))
     check_changelog(check_gzip(unpacked / DOC / "changelog.gz"), version)
     check_addressed("the package's manual page", check_gzip(unpacked / MAN), MAN_PAGE, build)
     # Debian's checker, with every tag shown: no error and no warning.
