@@ -1,10 +1,10 @@
 # Installation and packages (CPack). The `package` target of a Linux build
 # writes a Debian package for its machine, helligkeit_<version>_<arch>.deb
-# (amd64 natively, arm64 or armhf cross-compiled), and that of a Windows
+# (amd64 natively, another machine's cross-compiled), and that of a Windows
 # build a zip, helligkeit-<version>-win64.zip, each in its build folder; the
-# `deb`, `deb-arm64`, `deb-armhf` and `zip` workflow presets write the same
-# packages from build folders of their own without the tests (into build/
-# and build-win64/).
+# `deb`, `deb-<arch>` and `zip` workflow presets write the same packages
+# from build folders of their own without the tests (into build/ and
+# build-win64/).
 # Both hold the program stripped. `make release` (cmake/release.sh) builds
 # every package of a release into dist/.
 include(GNUInstallDirs)

@@ -57,12 +57,13 @@ package() {
     cpack --preset "$package_preset" -B "$stage"
   done
 }
-# Every package of the release, a configure preset a line: the Debian
-# package of each machine (a new machine joins with a line of its own), then
-# the Windows zip and installer.
+# Every package of the release: the Debian packages of this machine and of
+# each other machine that cmake/machines.txt releases (its fifth column),
+# then the Windows zip and installer.
 package deb deb
-package deb-arm64 deb-arm64
-package deb-armhf deb-armhf
+for machine in $(awk '/^[^#]/ && $5 == "yes" { print $1 }' cmake/machines.txt); do
+  package "deb-$machine" "deb-$machine"
+done
 package win64-package zip msi
 
 mkdir dist

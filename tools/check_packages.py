@@ -5,9 +5,10 @@
 Usage:
     tools/check_packages.py [--install-deb]
 
-Builds build-win64/helligkeit-VERSION-win64.zip and each machine's Debian
-package, build/helligkeit_VERSION_ARCH.deb, with the `zip` and `deb`,
-`deb-ARCH` workflow presets, then checks:
+Builds build-win64/helligkeit-VERSION-win64.zip and the Debian package,
+build/helligkeit_VERSION_ARCH.deb, of this machine and of each machine that
+cmake/machines.txt releases, with the `zip`, `deb` and `deb-ARCH` workflow
+presets, then checks:
 
 - the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
   README, NEWS.md and LICENSE; the exe at most 512 KiB, stripped, no PE time
@@ -50,7 +51,7 @@ from debian.copyright import Copyright, NotMachineReadableError
 from debian.deb822 import PkgRelation
 from debian.debfile import DebFile
 
-from tool_support import ROOT, check, configured, fail, output, run
+from tool_support import ROOT, check, configured, fail, machines, output, run
 
 MAX_EXE_BYTES = 512 * 1024
 FILE_DESCRIPTION = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
@@ -342,9 +343,7 @@ def main(argv=None):
                         help="install the package with apt, run it, remove it")
     args = parser.parse_args(argv)
 
-    debs = [preset["name"] for preset in
-            json.loads((ROOT / "CMakePresets.json").read_text())["workflowPresets"]
-            if preset["name"].partition("-")[0] == "deb"]
+    debs = ["deb"] + [f"deb-{machine.name}" for machine in machines() if machine.released]
     for workflow in ("zip", *debs):
         run("cmake", "--workflow", "--preset", workflow, stdout=subprocess.DEVNULL)
     versions = {configured(ROOT / f"build-{name}") for name in ("win64-package", *debs)}
