@@ -175,6 +175,10 @@ set(CPACK_STRIP_FILES TRUE)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
+  # The zip and the installer named with HELLIGKEIT_VERSION (VERSION-dirty
+  # for uncommitted changes); the installer's own version stays the
+  # project's, since Windows Installer takes numbers only.
+  set(CPACK_PACKAGE_FILE_NAME helligkeit-${HELLIGKEIT_VERSION}-win64)
   # helligkeit.exe, README.md, NEWS.md and LICENSE in one folder named like the zip,
   # helligkeit-<version>-win64: unpacked anywhere, it adds that folder and
   # nothing else.
@@ -182,6 +186,9 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # Uncommitted changes in the version as VERSION~dirty, which dpkg puts
+  # before VERSION itself, so the package of the commit replaces it.
+  string(REPLACE "-" "~" CPACK_DEBIAN_PACKAGE_VERSION ${HELLIGKEIT_VERSION})
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${HELLIGKEIT_HOMEPAGE})

@@ -59,6 +59,8 @@ LEGAL_COPYRIGHT = "\u00a9 2026 the helligkeit authors, MIT-Lizenz"
 # German (Germany), and UTF-16 for the strings.
 GERMAN = 0x0407
 UNICODE_CODE_PAGE = 1200
+# The version resource's flag of a build not made the usual way.
+VS_FF_PRIVATEBUILD = 0x8
 # The sizes of the program's icon, in pixels.
 ICON_SIZES = [16, 32, 48, 256]
 MAN_PAGE = ROOT / "docs" / "helligkeit.1"
@@ -107,7 +109,9 @@ def resource_stamps(directory):
         for stamp in resource_stamps(entry.directory)]
 
 
-def check_exe(exe, version, work):
+def check_exe(exe, version, work, dirty=False):
+    """The program of VERSION; a DIRTY one (of uncommitted changes) says
+    VERSION-dirty in its version strings and is flagged as a private build."""
     size = exe.stat().st_size
     print(f"{exe.name}: {size} bytes")
     check(size <= MAX_EXE_BYTES, f"{exe.name} has {size} bytes, more than {MAX_EXE_BYTES}")
@@ -150,12 +154,16 @@ def check_exe(exe, version, work):
     check(versions == [four_parts] * 2, f"fixed versions {versions}, not {four_parts}")
     strings = {name.decode(): value.decode() for table in tables
                for name, value in table.entries.items()}
-    print(f"{exe.name}: version {four_parts}, {strings}")
+    print(f"{exe.name}: version {four_parts}, flags {fixed.FileFlags:#x}, {strings}")
+    shown = f"{version}-dirty" if dirty else version
     expected = {"FileDescription": FILE_DESCRIPTION, "ProductName": "helligkeit",
-                "FileVersion": version, "ProductVersion": version,
+                "FileVersion": shown, "ProductVersion": shown,
                 "LegalCopyright": LEGAL_COPYRIGHT}
     wrong = {name: strings.get(name) for name in expected if strings.get(name) != expected[name]}
     check(not wrong, f"version strings {wrong}, not as in {expected}")
+    private = bool(fixed.FileFlags & VS_FF_PRIVATEBUILD)
+    check(private == dirty == ("PrivateBuild" in strings),
+          f"{exe.name}: private build flag {private}, PrivateBuild {strings.get('PrivateBuild')!r}")
 
 
 def check_zip(version, work):
