@@ -11,13 +11,12 @@
 #
 # Where the environment names an RFC 3161 time-stamping authority,
 # HELLIGKEIT_SIGN_TIMESTAMP_URL, it countersigns the signature with the
-# time of signing, and Windows takes the signature as long as the
-# timestamp's certificate holds, after the code-signing certificate has
-# expired. Without it a signature ends with the certificate; it is then
-# dated SOURCE_DATE_EPOCH where that is set, so that one key signs one
-# release into the same bytes each time, but no earlier than the
-# certificate's start (notBefore, read with openssl), which a commit may
-# predate.
+# time of signing, and Windows goes on taking the signature after the
+# code-signing certificate has expired. Without it a signature ends with
+# the certificate; it is then dated SOURCE_DATE_EPOCH where that is set, so
+# that one key signs one release into the same bytes each time, but no
+# earlier than the certificate's start (notBefore, read with openssl), which
+# a commit may predate.
 function(helligkeit_sign file url)
   if("$ENV{HELLIGKEIT_SIGN_PKCS12}" STREQUAL "")
     return()
