@@ -19,6 +19,6 @@ test:
 release:
 	cmake/release.sh
 
+# Every preset builds in a folder build or build-NAME.
 clean:
-	rm -rf build build-sanitize build-win64 build-fuzz build-deb build-win64-package dist \
-	  build-i386 build-armhf build-arm64 build-s390x build-ppc64el build-deb-arm64 build-deb-armhf
+	rm -rf build build-*/ dist

@@ -40,21 +40,22 @@ endif()
 
 # A package for another machine (a cross build names its architecture):
 # dpkg-shlibdeps reads its Depends off that machine's own Debian libraries,
-# installed beside the build machine's (multiarch, the `:ARCH` lines of
+# installed beside the build machine's (multiarch, the `NAME:ARCH` lines of
 # debian-packages.txt), and so gives the package names and versions a build
 # on that machine would. DEB_HOST_ARCH tells it the machine, as
 # dpkg-buildflags is told when configuring.
 if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
   set(arch ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
   set(ENV{DEB_HOST_ARCH} ${arch})
-  file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../debian-packages.txt libraries REGEX "^[^# ]+:${arch}$")
+  file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../debian-packages.txt libraries REGEX "^[^# ]+:ARCH$")
+  list(TRANSFORM libraries REPLACE ":ARCH$" ":${arch}")
   execute_process(COMMAND dpkg-query -W -f=[\${db:Status-Status}] ${libraries}
                   OUTPUT_VARIABLE states ERROR_QUIET)
   string(REGEX MATCHALL "\\[installed\\]" installed "${states}")
   list(LENGTH libraries wanted)
   list(LENGTH installed found)
   if(NOT libraries)
-    message(FATAL_ERROR "debian-packages.txt lists no ${arch} libraries (lines NAME:${arch}), "
+    message(FATAL_ERROR "debian-packages.txt lists no machine's own libraries (lines NAME:ARCH), "
                         "which the ${arch} package's Depends is read off.")
   elseif(NOT found EQUAL wanted)
     list(JOIN libraries " " libraries)

@@ -1,10 +1,10 @@
 # Installation and packages (CPack). The `package` target of a Linux build
 # writes a Debian package for its machine, helligkeit_<version>_<arch>.deb
-# (amd64 natively, arm64 or armhf cross-compiled), and that of a Windows
+# (amd64 natively, another machine's cross-compiled), and that of a Windows
 # build a zip, helligkeit-<version>-win64.zip, each in its build folder; the
-# `deb`, `deb-arm64`, `deb-armhf` and `zip` workflow presets write the same
-# packages from build folders of their own without the tests (into build/
-# and build-win64/).
+# `deb`, `deb-<arch>` and `zip` workflow presets write the same packages
+# from build folders of their own without the tests (into build/ and
+# build-win64/).
 # Both hold the program stripped. `make release` (cmake/release.sh) builds
 # every package of a release into dist/.
 include(GNUInstallDirs)
@@ -69,8 +69,10 @@ else()
 
   # What Debian asks of every package beside the program: the licence as a
   # machine-readable copyright file, the changelog and a manual page, the
-  # German one where the language is German.
-  install(FILES ${readmes} ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${documents}/changelog.gz
+  # German one where the language is German. The copyright file names
+  # where the sources are (Source:).
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${documents}/copyright @ONLY)
+  install(FILES ${readmes} ${documents}/copyright ${documents}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${documents}/man/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   if(PO4A)
@@ -93,6 +95,10 @@ set(CPACK_STRIP_FILES TRUE)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
+  # The zip and the installer named with HELLIGKEIT_VERSION (VERSION-dirty
+  # for uncommitted changes); the installer's own version stays the
+  # project's, since Windows Installer takes numbers only.
+  set(CPACK_PACKAGE_FILE_NAME helligkeit-${HELLIGKEIT_VERSION}-win64)
   # helligkeit.exe, README.md, LIESMICH.md, NEWS.md and LICENSE in one
   # folder named like the zip, helligkeit-<version>-win64: unpacked
   # anywhere, it adds that folder and nothing else.
@@ -100,6 +106,9 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # Uncommitted changes in the version as VERSION~dirty, which dpkg puts
+  # before VERSION itself, so the package of the commit replaces it.
+  string(REPLACE "-" "~" CPACK_DEBIAN_PACKAGE_VERSION ${HELLIGKEIT_VERSION})
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${HELLIGKEIT_HOMEPAGE})

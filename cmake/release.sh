@@ -5,21 +5,47 @@
 # line):
 #
 #   HELLIGKEIT_GPG_KEY             an OpenPGP key in GNUPGHOME: a detached
-#                                  signature of SHA256SUMS, SHA256SUMS.asc
+#                                  signature of SHA256SUMS, SHA256SUMS.asc,
+#                                  and the public key beside it,
+#                                  helligkeit-release-key.asc
 #   HELLIGKEIT_SIGN_PKCS12         a code-signing certificate and its key
 #   HELLIGKEIT_SIGN_PASSWORD_FILE  (PKCS#12) and its password: Authenticode
 #                                  on the program and the installer
 #                                  (cmake/authenticode.cmake)
+#   HELLIGKEIT_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping authority that
+#                                  countersigns those signatures, so that
+#                                  they outlast the certificate
 #
 # HELLIGKEIT_MAINTAINER, HELLIGKEIT_HOMEPAGE, HELLIGKEIT_SOURCE_URL and
 # HELLIGKEIT_BUG_URL given the same way go to every configuration; those not
 # given are placeholders. Unsigned, a commit gives the same dist/, byte for
-# byte, wherever it is built: every date in the packages is that of the
-# last commit (SOURCE_DATE_EPOCH), in UTC, and every mode is umask 022's.
+# byte, wherever and by whomever it is built: every date in the packages is
+# that of the last commit (SOURCE_DATE_EPOCH), in UTC, every mode is umask
+# 022's, and every tool runs in the C locale.
+#
+# Only what is committed is released: changes to tracked files stop it,
+# unless HELLIGKEIT_ALLOW_DIRTY=1, which releases them with every package
+# named VERSION-dirty (the Debian ones VERSION~dirty) and the program's
+# version resource saying so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The builder's locale reaches no file: names sort in byte order (a glob, a
+# sort), text is read as bytes, tools speak English.
+export LC_ALL=C
 
-settings=()
+dirty=OFF
+changed=$(git status --porcelain --untracked-files=no)
+if [[ -n $changed ]]; then
+  if [[ ${HELLIGKEIT_ALLOW_DIRTY:-} != 1 ]]; then
+    printf '%s\n' "make release: tracked files have uncommitted changes:" "$changed" \
+      "Commit or stash them and make the release again; or, to release them as they are," \
+      "marked VERSION-dirty in every package, run make release HELLIGKEIT_ALLOW_DIRTY=1." >&2
+    exit 1
+  fi
+  echo "make release: releasing uncommitted changes (HELLIGKEIT_ALLOW_DIRTY=1), marked -dirty" >&2
+  dirty=ON
+fi
+settings=("-DHELLIGKEIT_DIRTY=$dirty")
 for name in HELLIGKEIT_MAINTAINER HELLIGKEIT_HOMEPAGE HELLIGKEIT_SOURCE_URL HELLIGKEIT_BUG_URL; do
   if [[ -n ${!name:-} ]]; then
     settings+=("-D$name=${!name}")
@@ -31,6 +57,19 @@ for name in HELLIGKEIT_SIGN_PKCS12 HELLIGKEIT_SIGN_PASSWORD_FILE; do
     export "$name=$(realpath "${!name}")"
   fi
 done
+# The OpenPGP key by its fingerprint, before anything is built: the name
+# given must pick out one secret key.
+if [[ -n ${HELLIGKEIT_GPG_KEY:-} ]]; then
+  fingerprints=$(gpg --batch --with-colons --list-secret-keys -- "$HELLIGKEIT_GPG_KEY" |
+    awk -F: '$1 == "sec" { primary = 1 } $1 == "fpr" && primary { print $10; primary = 0 }') ||
+    true
+  [[ $(wc -w <<<"$fingerprints") -eq 1 ]] || {
+    echo "make release: HELLIGKEIT_GPG_KEY=$HELLIGKEIT_GPG_KEY names not one secret key in" \
+      "${GNUPGHOME:-~/.gnupg} but: ${fingerprints:-none}; give one key's fingerprint" >&2
+    exit 1
+  }
+  fingerprint=$fingerprints
+fi
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH TZ=UTC
 # CPack gives the files it writes, the members of a .deb among them, the
@@ -53,12 +92,13 @@ package() {
     cpack --preset "$package_preset" -B "$stage"
   done
 }
-# Every package of the release, a configure preset a line: the Debian
-# package of each machine (a new machine joins with a line of its own), then
-# the Windows zip and installer.
+# Every package of the release: the Debian packages of this machine and of
+# each other machine that cmake/machines.txt releases (its fifth column),
+# then the Windows zip and installer.
 package deb deb
-package deb-arm64 deb-arm64
-package deb-armhf deb-armhf
+for machine in $(awk '/^[^#]/ && $5 == "yes" { print $1 }' cmake/machines.txt); do
+  package "deb-$machine" "deb-$machine"
+done
 package win64-package zip msi
 
 mkdir dist
@@ -66,10 +106,23 @@ cp "$stage"/*.deb "$stage"/*.zip "$stage"/*.msi dist/
 # CPack puts the zip's entries in the order the file system lists them:
 # strip-nondeterminism sorts them by name (and sets their dates again).
 strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" dist/*.zip
-(cd dist && sha256sum -- * >SHA256SUMS)
-if [[ -n ${HELLIGKEIT_GPG_KEY:-} ]]; then
-  gpg --batch --yes --armor --local-user "$HELLIGKEIT_GPG_KEY" \
-    --output dist/SHA256SUMS.asc --detach-sign dist/SHA256SUMS
-fi
+# SHA256SUMS lists the packages by name, in byte order (LC_ALL=C).
+(
+  cd dist
+  mapfile -t packages < <(printf '%s\n' *.deb *.zip *.msi | sort)
+  sha256sum -- "${packages[@]}" >SHA256SUMS
+)
 echo "release in dist/:"
 cat dist/SHA256SUMS
+if [[ -n ${fingerprint:-} ]]; then
+  gpg --batch --yes --armor --local-user "$fingerprint" \
+    --output dist/SHA256SUMS.asc --detach-sign dist/SHA256SUMS
+  # The public key beside the signature; users take it as the maintainer's
+  # once its fingerprint is the one on the home page.
+  gpg --batch --armor --export -- "$fingerprint" >dist/helligkeit-release-key.asc
+  # As gpg --fingerprint shows it: ten groups of four, two spaces midway.
+  grouped=$(sed -E 's/(.{4})/\1 /g; s/ $//; s/^((.{4} ){4}.{4}) /\1  /' <<<"$fingerprint")
+  echo "SHA256SUMS.asc: signed with the OpenPGP key whose public half is" \
+    "dist/helligkeit-release-key.asc. Its fingerprint, to publish on the home page:"
+  echo "  $grouped"
+fi

@@ -5,9 +5,10 @@
 Usage:
     tools/check_packages.py [--install-deb]
 
-Builds build-win64/helligkeit-VERSION-win64.zip and each machine's Debian
-package, build/helligkeit_VERSION_ARCH.deb, with the `zip` and `deb`,
-`deb-ARCH` workflow presets, then checks:
+Builds build-win64/helligkeit-VERSION-win64.zip and the Debian package,
+build/helligkeit_VERSION_ARCH.deb, of this machine and of each machine that
+cmake/machines.txt releases, with the `zip`, `deb` and `deb-ARCH` workflow
+presets, then checks:
 
 - the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
   README in English and German (LIESMICH.md), NEWS.md and LICENSE; the exe at most 512 KiB, stripped, no PE time
@@ -18,10 +19,10 @@ package, build/helligkeit_VERSION_ARCH.deb, with the `zip` and `deb`,
   libstdc++6 of ARCH, each with a least version); the stripped, dynamically
   linked, hardened program, each object built with dpkg-buildflags' flags
   for ARCH; the README and LIESMICH.md, the copyright file (LICENSE's
-  text), the changelog (NEWS.md's sections, newest: VERSION), the manual page
-  in English and in German, compressed as gzip -9n does; its program's
-  dialogue (another machine's under qemu-user, with that machine's Debian
-  libraries); no E or W from lintian --pedantic;
+  text, the configured source address), the changelog (NEWS.md's sections,
+  newest: VERSION), the manual page in English and in German, compressed as
+  gzip -9n does; its program's dialogue (another machine's under qemu-user,
+  with that machine's Debian libraries); no E or W from lintian --pedantic;
 - each packaged README and manual page: the one the build made, naming
   VERSION and the configured addresses, with a note beside each address
   that is still a placeholder and none beside the others; no message at
@@ -53,7 +54,7 @@ from debian.deb822 import PkgRelation
 from debian.debfile import DebFile
 
 from check_documents import check_document
-from tool_support import ROOT, check, configured, fail, output, run
+from tool_support import ROOT, check, configured, fail, machines, output, run
 
 MAX_EXE_BYTES = 512 * 1024
 FILE_DESCRIPTION = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
@@ -61,6 +62,8 @@ LEGAL_COPYRIGHT = "\u00a9 2026 the helligkeit authors, MIT-Lizenz"
 # German (Germany), and UTF-16 for the strings.
 GERMAN = 0x0407
 UNICODE_CODE_PAGE = 1200
+# The version resource's flag of a build not made the usual way.
+VS_FF_PRIVATEBUILD = 0x8
 # The sizes of the program's icon, in pixels.
 ICON_SIZES = [16, 32, 48, 256]
 # What the PE header's DllCharacteristics must say (MinGW-w64's linker sets
@@ -100,7 +103,9 @@ def resource_stamps(directory):
         for stamp in resource_stamps(entry.directory)]
 
 
-def check_exe(exe, version, work):
+def check_exe(exe, version, work, dirty=False):
+    """The program of VERSION; a DIRTY one (of uncommitted changes) says
+    VERSION-dirty in its version strings and is flagged as a private build."""
     size = exe.stat().st_size
     print(f"{exe.name}: {size} bytes")
     check(size <= MAX_EXE_BYTES, f"{exe.name} has {size} bytes, more than {MAX_EXE_BYTES}")
@@ -143,12 +148,16 @@ def check_exe(exe, version, work):
     check(versions == [four_parts] * 2, f"fixed versions {versions}, not {four_parts}")
     strings = {name.decode(): value.decode() for table in tables
                for name, value in table.entries.items()}
-    print(f"{exe.name}: version {four_parts}, {strings}")
+    print(f"{exe.name}: version {four_parts}, flags {fixed.FileFlags:#x}, {strings}")
+    shown = f"{version}-dirty" if dirty else version
     expected = {"FileDescription": FILE_DESCRIPTION, "ProductName": "helligkeit",
-                "FileVersion": version, "ProductVersion": version,
+                "FileVersion": shown, "ProductVersion": shown,
                 "LegalCopyright": LEGAL_COPYRIGHT}
     wrong = {name: strings.get(name) for name in expected if strings.get(name) != expected[name]}
     check(not wrong, f"version strings {wrong}, not as in {expected}")
+    private = bool(fixed.FileFlags & VS_FF_PRIVATEBUILD)
+    check(private == dirty == ("PrivateBuild" in strings),
+          f"{exe.name}: private build flag {private}, PrivateBuild {strings.get('PrivateBuild')!r}")
 
 
 def check_zip(version, work):
@@ -231,15 +240,18 @@ def check_depends(depends):
           f"{sorted(SHARED_LIBRARIES)}")
 
 
-def check_copyright(path):
-    """A copyright file in copyright-format 1.0 whose licence is the text of
-    LICENSE from its permission notice on."""
+def check_copyright(path, source):
+    """A copyright file in copyright-format 1.0 that names where the sources
+    are, SOURCE, and whose licence is the text of LICENSE from its
+    permission notice on."""
     try:
         copyright = Copyright(path.read_text().splitlines())
     except NotMachineReadableError as error:
         fail(f"the copyright file is not machine-readable: {error}")
-    check(copyright.header.format == COPYRIGHT_FORMAT,
-          f"the copyright file's format is {copyright.header.format}, not {COPYRIGHT_FORMAT}")
+    header = copyright.header
+    check((header.format, header.source) == (COPYRIGHT_FORMAT, source),
+          f"the copyright file's format is {header.format}, not {COPYRIGHT_FORMAT}, "
+          f"or its source {header.source}, not {source}")
     lines = (ROOT / "LICENSE").read_text().splitlines()
     terms = lines[next(i for i, line in enumerate(lines) if line.startswith("Permission")):]
     licences = [paragraph.license for paragraph in copyright.all_license_paragraphs()]
@@ -297,7 +309,7 @@ def check_deb(preset, version, work, install):
     for readme in README_FILES:
         check_document(f"the package's {readme}", (unpacked / DOC / readme).read_text(), readme,
                        build)
-    check_copyright(unpacked / DOC / "copyright")
+    check_copyright(unpacked / DOC / "copyright", configured(build, "HELLIGKEIT_SOURCE_URL"))
     check_changelog(check_gzip(unpacked / DOC / "changelog.gz"), version)
     for page, document in MAN_PAGES.items():
         check_document(f"the package's {page}", check_gzip(unpacked / page), document, build)
@@ -355,9 +367,7 @@ def main(argv=None):
                         help="install the package with apt, run it, remove it")
     args = parser.parse_args(argv)
 
-    debs = [preset["name"] for preset in
-            json.loads((ROOT / "CMakePresets.json").read_text())["workflowPresets"]
-            if preset["name"].partition("-")[0] == "deb"]
+    debs = ["deb"] + [f"deb-{machine.name}" for machine in machines() if machine.released]
     for workflow in ("zip", *debs):
         run("cmake", "--workflow", "--preset", workflow, stdout=subprocess.DEVNULL)
     versions = {configured(ROOT / f"build-{name}") for name in ("win64-package", *debs)}

@@ -1,9 +1,10 @@
 """What every tool in tools/ and installer/ shares: the repository's root,
-ending with a message, and running commands."""
+ending with a message, running commands, and the other machines."""
 
 import subprocess
 import sys
 from pathlib import Path
+from typing import NamedTuple
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -36,3 +37,26 @@ def configured(build_dir, name="CMAKE_PROJECT_VERSION"):
         if line.startswith(name + ":"):
             return line.split("=", 1)[1]
     fail(f"no {name} in {build_dir}/CMakeCache.txt")
+
+
+class Machine(NamedTuple):
+    """A line of cmake/machines.txt, which says what each column is."""
+    name: str
+    processor: str
+    triplet: str
+    runner: str
+    released: bool
+    description: str
+
+
+def machines():
+    """The other Linux machines, in the order of cmake/machines.txt."""
+    path = ROOT / "cmake" / "machines.txt"
+    found = []
+    for number, line in enumerate(path.read_text().splitlines(), 1):
+        if line.strip() and not line.startswith("#"):
+            fields = line.split(maxsplit=5)
+            check(len(fields) == 6 and fields[4] in ("yes", "no"),
+                  f"{path}:{number}: not six columns, the fifth yes or no: {line}")
+            found.append(Machine(*fields[:4], fields[4] == "yes", fields[5].strip()))
+    return found
