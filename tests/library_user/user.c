@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
   if (in_place == NULL) {
     return 1;
   }
-  printf("%s %d.%d.%d\n", helligkeit_version(), HELLIGKEIT_VERSION_MAJOR,
-         HELLIGKEIT_VERSION_MINOR, HELLIGKEIT_VERSION_PATCH);
+  printf("%s %d.%d.%d\n", helligkeit_version(), HELLIGKEIT_VERSION_MAJOR, HELLIGKEIT_VERSION_MINOR,
+         HELLIGKEIT_VERSION_PATCH);
   for (size_t i = 0; i < count; ++i) {
     in_place[i] = FromBits((uint64_t)strtoull(argv[i + 1], NULL, 16));
   }
