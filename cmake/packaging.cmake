@@ -182,9 +182,10 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "off a stored curve of cubic segments spanning 380-780 nm. The dialogue\n"
        "is in German.")
 set(CPACK_STRIP_FILES TRUE)
-# The packages hold the program's component alone: the library's components
-# (curve/CMakeLists.txt) are installed by `cmake --install`, not packaged.
-set(CPACK_COMPONENTS_ALL program)
+# The packages hold the program's component alone (build folder, project,
+# component, where): the library's components (curve/CMakeLists.txt) are
+# installed by `cmake --install`, not packaged.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};program;/")
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
