@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-# Debian's Python 3, with python3-numpy for the module.
+# Debian's Python 3, which runs the module's check with python3-numpy.
 """Tries the library as its users do, on one table of wavelengths.
 
 Usage:
@@ -137,7 +137,8 @@ def check_exports(library):
 
 
 def check_prefix(prefix, work):
-    pc_files = sorted(prefix.glob("**/pkgconfig/helligkeit.pc"))
+    pc_files = [path for pattern in ("lib*/pkgconfig", "lib/*/pkgconfig")
+                for path in sorted(prefix.glob(f"{pattern}/helligkeit.pc"))]
     check(pc_files, f"no helligkeit.pc under {prefix}")
     env = {**os.environ, "PKG_CONFIG_PATH": str(pc_files[0].parent)}
     pkg_config = ["pkg-config"]
