@@ -1,5 +1,6 @@
 #include "calculator/segment_table.h"
 
+#include "helligkeit.h"
 #include "tests/test_support.h"
 #include "text/number_text.h"
 
@@ -14,6 +15,7 @@
 #include <memory_resource>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -43,6 +45,18 @@ class SegmentTableTest : public testing::Test {
   double Cubic(int k, double x) const {
     const SegmentTable& t = *table_;
     return ((t.c0[k] + t.c1[k] * x) + (t.c2[k] * x) * x) + ((t.c3[k] * x) * x) * x;
+  }
+
+  // The brightness by testing every row in turn, each match overwriting the
+  // result.
+  double Scan(double x) const {
+    double result = 0.0;
+    for (int k = 1; k <= SegmentTable::kRows; ++k) {
+      if (!(table_->lower[k] > x) && table_->upper[k] >= x) {
+        result = Cubic(k, x);
+      }
+    }
+    return result;
   }
 
   test_support::TestMemory resource_;
@@ -175,6 +189,55 @@ TEST_F(SegmentTableTest, WavelengthOutsideEveryRowGivesPositiveZero) {
     SCOPED_TRACE(nm);
     EXPECT_EQ(Bits(EvaluateBrightness(nm)), Bits(0.0));
   }
+}
+
+// The program, the library's single and array calls, and the array call on
+// an array that is its own output all give the scan's double, bit for bit.
+TEST_F(SegmentTableTest, EveryEvaluationGivesTheScansBits) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  std::vector<double> wavelengths = {0.0,
+                                     -0.0,
+                                     kInf,
+                                     -kInf,
+                                     std::numeric_limits<double>::quiet_NaN(),
+                                     -std::numeric_limits<double>::quiet_NaN(),
+                                     std::bit_cast<double>(std::uint64_t{0x7FF0'0000'0000'0001}),
+                                     std::numeric_limits<double>::denorm_min(),
+                                     -std::numeric_limits<double>::denorm_min(),
+                                     std::numeric_limits<double>::min(),
+                                     std::numeric_limits<double>::max(),
+                                     std::numeric_limits<double>::lowest()};
+  // Every bound and the doubles on either side of it.
+  for (int k = 1; k <= SegmentTable::kRows; ++k) {
+    for (double bound : {table_->lower[k], table_->upper[k]}) {
+      wavelengths.insert(wavelengths.end(),
+                         {std::nextafter(bound, -kInf), bound, std::nextafter(bound, kInf)});
+    }
+  }
+  // A dense sweep beyond both ends, in steps that are no binary fraction.
+  for (int i = 0; i <= 420'000; ++i) {
+    wavelengths.push_back(370.0 + i * 0.001);
+  }
+
+  std::vector<double> array(wavelengths.size());
+  helligkeit_brightness_n(wavelengths.data(), array.data(), wavelengths.size());
+  std::vector<double> in_place = wavelengths;
+  helligkeit_brightness_n(in_place.data(), in_place.data(), in_place.size());
+  std::size_t mismatches = 0;
+  for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+    const double nm = wavelengths[i];
+    const std::uint64_t expected = Bits(Scan(nm));
+    const std::uint64_t found[] = {Bits(EvaluateBrightness(nm)), Bits(helligkeit_brightness(nm)),
+                                   Bits(array[i]), Bits(in_place[i])};
+    for (std::uint64_t bits : found) {
+      // Only the first few mismatches are shown.
+      if (bits != expected && ++mismatches <= 5) {
+        ADD_FAILURE() << "at " << std::hexfloat << nm << ": 0x" << std::hex << bits
+                      << " instead of 0x" << expected;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0u);
 }
 
 // The brightnesses as the report line prints them.

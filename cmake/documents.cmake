@@ -84,7 +84,8 @@ set(english_sources ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/h
 file(GLOB po_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/po/*.po ${PROJECT_SOURCE_DIR}/po/*.add)
 # Source, then the document filled in from it.
 set(fills ${PROJECT_SOURCE_DIR}/README.md README.md
-          ${PROJECT_SOURCE_DIR}/docs/helligkeit.1 man/helligkeit.1)
+          ${PROJECT_SOURCE_DIR}/docs/helligkeit.1 man/helligkeit.1
+          ${PROJECT_SOURCE_DIR}/docs/helligkeit.3 man/helligkeit.3)
 if(PO4A)
   add_custom_command(
     OUTPUT ${translated}/LIESMICH.md ${translated}/man/de/helligkeit.1

@@ -6,7 +6,8 @@
 # from build folders of their own without the tests (into build/ and
 # build-win64/).
 # Both hold the program stripped. `make release` (cmake/release.sh) builds
-# every package of a release into dist/.
+# every package of a release into dist/. Everything the program's packages
+# hold is installed as the component `program`.
 include(GNUInstallDirs)
 
 # Who answers for the Debian package, and where the program comes from.
@@ -41,31 +42,31 @@ if(WIN32)
   install(CODE [[
     set(helligkeit_epoch "$ENV{SOURCE_DATE_EPOCH}")
     set(ENV{SOURCE_DATE_EPOCH} 0)
-  ]])
+  ]] COMPONENT program)
   # A zip to unpack anywhere: the program, the README in English and in
   # German, the changelog and the licence side by side. The program is
   # signed where the environment names a certificate
   # (cmake/authenticode.cmake), before the zip or the installer takes it.
-  install(TARGETS helligkeit RUNTIME DESTINATION .)
+  install(TARGETS helligkeit RUNTIME DESTINATION . COMPONENT program)
   install(CODE "
     set(ENV{SOURCE_DATE_EPOCH} \"\${helligkeit_epoch}\")
     include([==[${CMAKE_CURRENT_LIST_DIR}/authenticode.cmake]==])
     helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.exe\"
                     [==[${HELLIGKEIT_HOMEPAGE}]==])
-  ")
+  " COMPONENT program)
   install(FILES ${readmes} ${PROJECT_SOURCE_DIR}/NEWS.md ${PROJECT_SOURCE_DIR}/LICENSE
-          DESTINATION .)
+          DESTINATION . COMPONENT program)
 else()
   # The dynamically linked program (calculator/CMakeLists.txt), as Debian
   # links programs. Its .comment section (the compiler's version, once per
   # object) is dropped after stripping, as Debian's own packages drop it.
-  install(TARGETS helligkeit_dynamic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS helligkeit_dynamic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
   install(CODE "
     execute_process(
       COMMAND [==[${CMAKE_OBJCOPY}]==] --remove-section=.comment
               \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/helligkeit\"
       COMMAND_ERROR_IS_FATAL ANY)
-  ")
+  " COMPONENT program)
 
   # What Debian asks of every package beside the program: the licence as a
   # machine-readable copyright file, the changelog and a manual page, the
@@ -73,11 +74,16 @@ else()
   # where the sources are (Source:).
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${documents}/copyright @ONLY)
   install(FILES ${readmes} ${documents}/copyright ${documents}/changelog.gz
-          DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES ${documents}/man/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
+  install(FILES ${documents}/man/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT program)
   if(PO4A)
-    install(FILES ${documents}/man/de/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/de/man1)
+    install(FILES ${documents}/man/de/helligkeit.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/de/man1
+            COMPONENT program)
   endif()
+  # The library's manual page, for those who build against it.
+  install(FILES ${documents}/man/helligkeit.3.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3
+          COMPONENT development)
 endif()
 
 set(CPACK_PACKAGE_NAME helligkeit)
@@ -92,6 +98,10 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "off a stored curve of cubic segments spanning 380-780 nm. The dialogue\n"
        "is in German.")
 set(CPACK_STRIP_FILES TRUE)
+# The packages hold the program's component alone (build folder, project,
+# component, where): the library's components (curve/CMakeLists.txt) are
+# installed by `cmake --install`, not packaged.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};program;/")
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)

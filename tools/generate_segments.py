@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates calculator/segment_data.inc, the brightness curve's constant block.
+"""Generates curve/segment_data.inc, the brightness curve's constant block.
 
 The curve is three cubic interpolation splines through tabulated brightness
 values (the knots below), stored as 87 rows of six doubles:
@@ -29,7 +29,7 @@ from fractions import Fraction
 
 from tool_support import check, fail
 
-REGENERATE_COMMAND = "python3 tools/generate_segments.py calculator/segment_data.inc"
+REGENERATE_COMMAND = "python3 tools/generate_segments.py curve/segment_data.inc"
 
 
 def _every(first, last, step):

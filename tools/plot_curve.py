@@ -20,7 +20,7 @@ to PNG beside the .ico, and icotool packs them, 256 pixels as PNG, the
 smaller as 32-bit bitmaps with an alpha channel, which every Windows reads.
 
 Usage:
-  python3 tools/plot_curve.py [--table calculator/segment_data.inc]
+  python3 tools/plot_curve.py [--table curve/segment_data.inc]
                               [--out docs/curve.svg | --icon helligkeit.ico]
 """
 
@@ -231,7 +231,7 @@ def write_icon(rows, out):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--table", default=ROOT / "calculator" / "segment_data.inc",
+    parser.add_argument("--table", default=ROOT / "curve" / "segment_data.inc",
                         help="the constant table in C++ source (default: %(default)s)")
     parser.add_argument("--out", default=ROOT / "docs" / "curve.svg",
                         help="where to write the SVG (default: %(default)s)")

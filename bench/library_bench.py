@@ -1,0 +1,148 @@
+#!/usr/bin/python3
+# Debian's Python 3, with python3-numpy and python3-scipy.
+"""Times the library's array call against what a Python user would use
+instead, side by side in one run, on the same array of wavelengths:
+
+  library  helligkeit.brightness(array): one helligkeit_brightness_n call
+  numpy    searchsorted on the lower bounds, then the cubic as arrays, in
+           the library's order of operations, 0 outside the curve
+  PPoly    scipy.interpolate.PPoly over the same 87 segments (coefficients
+           in the offset from each lower bound, converted exactly), NaN
+           outside the curve made 0
+
+Each round times the three once each, in turn; the figures are the medians
+over the rounds, and each ratio the median of the rounds' ratios. Target:
+the library at least 5 times as fast as each. Before timing, the library's
+results are compared with helligkeit_brightness() of every element, bit for
+bit, and numpy's and PPoly's with the library's.
+
+Usage:
+    bench/library_bench.py [LIBRARY]   (default: build/curve/libhelligkeit.so.1)
+    ROUNDS=21 COUNT=1000000 bench/library_bench.py ...
+
+Run by hand on a quiet machine after `make test`; it is no test and exits 0
+once the figures are printed.
+"""
+
+import os
+import platform
+import statistics
+import sys
+import time
+from fractions import Fraction
+from pathlib import Path
+
+import numpy
+import scipy
+from scipy.interpolate import PPoly
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "python")]
+from plot_curve import read_table  # noqa: E402
+
+LIBRARY = Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build/curve/libhelligkeit.so.1")
+ROUNDS = int(os.environ.get("ROUNDS", "11"))
+COUNT = int(os.environ.get("COUNT", "10000000"))
+TARGET = 5.0
+
+if not LIBRARY.exists():
+    sys.exit(f"library_bench: no library at {LIBRARY} (build it first, or pass its path)")
+os.environ["HELLIGKEIT_LIBRARY"] = str(LIBRARY)
+import helligkeit  # noqa: E402
+
+ROWS = numpy.array(read_table(ROOT / "curve" / "segment_data.inc"))
+LOWER, UPPER, C0, C1, C2, C3 = ROWS.T
+
+
+def with_numpy(x):
+    """The last row whose lower bound is not above x, its cubic, and 0 where
+    no row holds x (below, above, NaN)."""
+    k = numpy.searchsorted(LOWER, x, side="right") - 1
+    numpy.clip(k, 0, len(LOWER) - 1, out=k)
+    with numpy.errstate(invalid="ignore"):
+        cubic = ((C0[k] + C1[k] * x) + (C2[k] * x) * x) + ((C3[k] * x) * x) * x
+        return numpy.where((x >= LOWER[0]) & (x <= UPPER[-1]), cubic, 0.0)
+
+
+def local_coefficients():
+    """Each row's cubic in powers of (x - lower), highest first, as PPoly
+    takes it: exact from the stored doubles, then rounded."""
+    columns = []
+    for lower, _, *c in ROWS:
+        a = Fraction(lower)
+        c0, c1, c2, c3 = (Fraction(value) for value in c)
+        columns.append([c3, c2 + 3 * c3 * a, c1 + 2 * c2 * a + 3 * c3 * a * a,
+                        c0 + c1 * a + c2 * a * a + c3 * a * a * a])
+    return numpy.array(columns, dtype=float).T
+
+
+PIECES = PPoly(local_coefficients(), numpy.append(LOWER, UPPER[-1]), extrapolate=False)
+
+
+def with_ppoly(x):
+    return numpy.nan_to_num(PIECES(x), nan=0.0)
+
+
+def cpu_model():
+    for line in Path("/proc/cpuinfo").read_text().splitlines():
+        if line.startswith("model name"):
+            return line.partition(":")[2].strip()
+    return platform.machine()
+
+
+def bits(array):
+    return array.view(numpy.uint64)
+
+
+def main():
+    x = numpy.random.default_rng(29).uniform(370.0, 790.0, COUNT)
+    methods = {"library": helligkeit.brightness, "numpy": with_numpy, "PPoly": with_ppoly}
+
+    print(f"helligkeit library benchmark, {time.strftime('%Y-%m-%d %H:%M:%S %Z')}")
+    print(f"library:  {LIBRARY} (version {helligkeit.library_version()})")
+    print(f"machine:  {platform.platform()}; {os.cpu_count()} CPUs; {cpu_model()}")
+    print(f"python:   {platform.python_version()}, numpy {numpy.__version__}, "
+          f"scipy {scipy.__version__}")
+    print(f"input:    {COUNT:,} wavelengths, uniform over 370-790 nm (seed 29), "
+          f"{ROUNDS} rounds")
+    print()
+
+    ours = helligkeit.brightness(x)
+    single = numpy.fromiter((helligkeit.brightness(float(v)) for v in x), float, COUNT)
+    same = numpy.count_nonzero(bits(ours) == bits(single))
+    print(f"check: helligkeit_brightness_n equals helligkeit_brightness bit for bit on "
+          f"{same:,} of {COUNT:,} wavelengths{'' if same == COUNT else '  <-- MISMATCH'}")
+    for name in ("numpy", "PPoly"):
+        theirs = methods[name](x)
+        same = numpy.count_nonzero(bits(theirs) == bits(ours))
+        print(f"check: {name} gives the library's double on {same:,} of {COUNT:,}; "
+              f"largest difference {numpy.max(numpy.abs(theirs - ours)):.3g}")
+    print()
+
+    seconds = {name: [] for name in methods}
+    for _ in range(ROUNDS):
+        for name, method in methods.items():
+            start = time.perf_counter()
+            method(x)
+            seconds[name].append(time.perf_counter() - start)
+
+    def ns(name):
+        return statistics.median(seconds[name]) / COUNT * 1e9
+
+    print(f"{'method':<10} {'ns/wavelength':>14} {'min':>8} {'max':>8} "
+          f"{'ratio to library':>17} {'target':>8}  result")
+    for name in methods:
+        low, high = (f(seconds[name]) / COUNT * 1e9 for f in (min, max))
+        if name == "library":
+            print(f"{name:<10} {ns(name):14.2f} {low:8.2f} {high:8.2f}")
+            continue
+        ratios = [theirs / ours for theirs, ours in zip(seconds[name], seconds["library"])]
+        ratio = statistics.median(ratios)
+        print(f"{name:<10} {ns(name):14.2f} {low:8.2f} {high:8.2f} {ratio:17.1f} "
+              f"{'>= ' + str(TARGET):>8}  {'met' if ratio >= TARGET else 'MISSED'} "
+              f"(rounds' ratios {min(ratios):.1f}-{max(ratios):.1f})")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,36 @@
+// The brightness curve: 87 cubic segments over 380-780 nm, stored once as
+// constant data, and the one evaluation of it that the program and the
+// library share.
+#pragma once
+
+#include <cstddef>
+
+// Six parallel arrays, one per column of the stored rows. Row k (1..87) is
+// at index k; index 0 is never used and stays 0.0.
+struct SegmentTable {
+  static constexpr int kRows = 87;
+  double lower[kRows + 1];
+  double upper[kRows + 1];
+  double c0[kRows + 1];
+  double c1[kRows + 1];
+  double c2[kRows + 1];
+  double c3[kRows + 1];
+};
+
+// The stored rows in working form, filled in at compile time.
+extern const SegmentTable kSegmentTable;
+
+// Reads the stored constant block, row after row, into rows 1..87 of
+// `table`; index 0 is left as it is.
+void FillSegmentTable(SegmentTable& table);
+
+// The brightness at `wavelength` nm on `table`, which holds the stored rows:
+// the cubic of the last row whose bounds hold the wavelength (on a bound
+// shared by two rows, the later row), or +0.0 when no row holds it, as for
+// NaN and the infinities.
+double Brightness(const SegmentTable& table, double wavelength);
+
+// Brightness() of each of `count` wavelengths; `brightness` may be
+// `wavelengths` itself.
+void BrightnessOfEach(const SegmentTable& table, const double* wavelengths, double* brightness,
+                      std::size_t count);
