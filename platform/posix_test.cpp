@@ -464,6 +464,9 @@ struct TypedCase {
   std::string keys;
   std::uint32_t capacity;
   std::vector<std::u16string> reads;  // what each console read hands back
+  // Only line editing and echo off at the start, the input flags already as
+  // the program sets them; otherwise raw input.
+  bool only_line_editing_off = false;
 };
 void PrintTo(const TypedCase& c, std::ostream* os) {
   *os << c.name;
@@ -471,16 +474,21 @@ void PrintTo(const TypedCase& c, std::ostream* os) {
 
 class TypedLine : public testing::TestWithParam<TypedCase> {};
 
-// Each case starts from a terminal in raw input mode, so the line mode
+// Each case starts from a terminal with line editing off, so the line mode
 // has to be switched on for the keys to arrive as a line.
 TEST_P(TypedLine, ComesBackAsAWindowsConsoleGivesIt) {
   const TypedCase& c = GetParam();
   Terminal terminal = Terminal::Open();
   termios raw;
   tcgetattr(terminal.slave.get(), &raw);
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
-  raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IUTF8);
-  raw.c_iflag |= IGNCR;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  if (c.only_line_editing_off) {
+    raw.c_iflag |= IUTF8;
+  } else {
+    raw.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IUTF8);
+    raw.c_iflag |= IGNCR;
+  }
   tcsetattr(terminal.slave.get(), TCSANOW, &raw);
 
   ConsoleSetLineMode(terminal.slave.get());
@@ -517,7 +525,8 @@ INSTANTIATE_TEST_SUITE_P(
         TypedCase{"SplitBetweenCrAndLf", "abc\r", 4, {u"abc\r", u"\n"}},
         TypedCase{"LongestLine", std::string(4095, 'a') + "\r", 4096, {kLongest + u"\r", u"\n"}},
         // The terminal itself drops what is typed beyond 4095 bytes.
-        TypedCase{"TooLongLine", std::string(5000, 'a') + "\r", 4096, {kLongest + u"\r", u"\n"}}),
+        TypedCase{"TooLongLine", std::string(5000, 'a') + "\r", 4096, {kLongest + u"\r", u"\n"}},
+        TypedCase{"OnlyLineEditingOff", "abc\x7F\r", 4096, {u"ab\r\n"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TerminalInput, EchoIsSeen) {
