@@ -192,13 +192,22 @@ TEST(ReadBytes, UnreadableDescriptorsAreErrors) {
   UniqueFd closed(open("/dev/null", O_RDONLY));
   const int closed_fd = closed.get();
   closed.Close();
+  // An empty pipe that does not wait, where the wait for data fails: with
+  // no descriptor allowed (ulimit -n 0), poll refuses to watch even one.
+  Pipe empty = Pipe::Make();
+  SetNonBlocking(empty.read_end.get());
+  rlimit files;
+  getrlimit(RLIMIT_NOFILE, &files);
+  const rlimit no_files{0, files.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &no_files);
 
-  for (const int fd : {directory.get(), closed_fd}) {
+  for (const int fd : {directory.get(), closed_fd, empty.read_end.get()}) {
     char buffer[4];
     std::uint32_t count = 99;
     EXPECT_EQ(ReadBytes(fd, buffer, sizeof buffer, count), ReadStatus::kError) << fd;
     EXPECT_EQ(count, 0u);
   }
+  setrlimit(RLIMIT_NOFILE, &files);
 }
 
 // ---------------------------------------------------------------------------
