@@ -513,6 +513,11 @@ TEST_P(TypedLine, ComesBackAsAWindowsConsoleGivesIt) {
     reads.emplace_back(buffer.data(), count);
   }
   EXPECT_TRUE(reads == c.reads);
+  // The end of the run puts back the modes as found.
+  RestoreConsole();
+  termios after;
+  tcgetattr(terminal.slave.get(), &after);
+  EXPECT_TRUE(after.c_lflag == raw.c_lflag && after.c_iflag == raw.c_iflag);
   terminal.slave.Close();  // ends the drain: the master reads EIO
   drain_echo.join();
 }

@@ -899,6 +899,7 @@ class TerminalTest(E2ECase):
         terminal.wait_for_line_mode()
         terminal.type(b"\r")
         self.assertEqual(terminal.finish(), 0)
+        self.assertFalse(terminal.attrs()[3] & termios.ICANON, "the modes as found")
 
     @linux_only
     def test_ctrl_c_ends_the_program(self):
@@ -916,13 +917,15 @@ class TerminalTest(E2ECase):
                 terminal.type(b"\x03")
                 self.assertEqual(terminal.finish(), -signal.SIGINT)
                 self.assertTrue(terminal.out.endswith(RESTORE_SEQUENCE), terminal.out)
+                self.assertFalse(terminal.attrs()[3] & termios.ICANON, "the modes as found")
 
     @linux_only
     def test_signals_end_the_program(self):
         """No signal is handled: each ends the run as it would by default,
         redirected output unchanged; a terminal first gets its colours and
         title back."""
-        for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
+        for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM, signal.SIGUSR1,
+                       signal.SIGALRM):
             with self.subTest(signal=number.name):
                 session = self.start(preexec_fn=default_signals)
                 session.expect(HEAD)
