@@ -379,27 +379,27 @@ constexpr int kFaultSignals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSY
 
 // The signals whose handlers undo or make again the terminal changes, held
 // back while the run itself makes or undoes one: all but the faults, which
-// cannot wait.
-sigset_t HeldSignals() {
-  sigset_t held;
-  sigemptyset(&held);
-  for (const SignalEvent& entry : kSignalEvents)
-    sigaddset(&held, entry.signal);
-  for (const int signal : kRequestSignals)
-    sigaddset(&held, signal);
-  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
-    sigaddset(&held, signal);
-  sigaddset(&held, SIGTSTP);
-  sigaddset(&held, SIGCONT);
+// cannot wait. Made once.
+const sigset_t& HeldSignals() {
+  static const sigset_t held = [] {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const SignalEvent& entry : kSignalEvents)
+      sigaddset(&signals, entry.signal);
+    for (const int signal : kRequestSignals)
+      sigaddset(&signals, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+      sigaddset(&signals, signal);
+    sigaddset(&signals, SIGTSTP);
+    sigaddset(&signals, SIGCONT);
+    return signals;
+  }();
   return held;
 }
 
 class SignalsHeld {
  public:
-  SignalsHeld() {
-    const sigset_t held = HeldSignals();
-    pthread_sigmask(SIG_BLOCK, &held, &previous_);
-  }
+  SignalsHeld() { pthread_sigmask(SIG_BLOCK, &HeldSignals(), &previous_); }
   ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
@@ -473,18 +473,20 @@ void OnContinue(int) {
 // stopping the process). A signal ignored from the start stays ignored:
 // nohup and background jobs rely on that, and a handler would make the
 // signal end the run. One with another's handler (a sanitizer's) keeps it.
+// Each is set and the one before put back where it has to stay, in one call
+// mostly; the caller blocks every signal meanwhile, and putting back "ignore"
+// drops one that came in between.
 void HandleSignal(int signal, void (*on)(int)) {
-  struct sigaction previous {};
-  if (sigaction(signal, nullptr, &previous) != 0 ||
-      (previous.sa_handler != SIG_DFL && previous.sa_handler != on)) {
-    return;
-  }
   struct sigaction action {};
   action.sa_handler = on;
   action.sa_flags = SA_RESTART;
   action.sa_mask = HeldSignals();
   sigaddset(&action.sa_mask, SIGTTOU);
-  sigaction(signal, &action, nullptr);
+  struct sigaction previous {};
+  if (sigaction(signal, &action, &previous) == 0 && previous.sa_handler != SIG_DFL &&
+      previous.sa_handler != on) {
+    sigaction(signal, &previous, nullptr);
+  }
 }
 
 std::mutex input_lock;
@@ -657,6 +659,9 @@ void RegisterControlHandler(ControlHandler handler) {
 
   // Every signal that would end or stop the process first gives the
   // terminal back.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
   for (const SignalEvent& entry : kSignalEvents)
     HandleSignal(entry.signal, OnSignal);
   for (const int signal : kRequestSignals)
@@ -667,6 +672,7 @@ void RegisterControlHandler(ControlHandler handler) {
     HandleSignal(signal, OnSignal);
   HandleSignal(SIGTSTP, OnStop);
   HandleSignal(SIGCONT, OnContinue);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void LockCreate() {}
