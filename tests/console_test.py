@@ -92,14 +92,8 @@ class Pane:
     def program_pid(self):
         """The process the pane's shell line started: the program."""
         shell = self.run("display-message", "-p", "-t", "run", "#{pane_pid}").strip()
-        for entry in os.listdir("/proc"):
-            try:
-                with open(f"/proc/{entry}/stat") as stat:
-                    if stat.read().rsplit(")", 1)[1].split()[1] == shell:
-                        return int(entry)
-            except (OSError, IndexError, ValueError):
-                pass
-        raise Failure("the program's process is not to be found")
+        with open(f"/proc/{shell}/task/{shell}/children") as children:
+            return int(children.read().split()[0])
 
     def type(self, text, end="Enter"):
         if text:
