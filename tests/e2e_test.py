@@ -707,7 +707,7 @@ def take_terminal():
 def default_signals():
     """In the child: the signals under test start with their default action
     whatever the test runner inherited."""
-    for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
+    for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM, signal.SIGUSR1, signal.SIGALRM):
         signal.signal(number, signal.SIG_DFL)
 
 
