@@ -31,7 +31,7 @@ std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text);
 // Switches the console to line input with echo and processed control keys.
 // Does nothing (and reports nothing) when `in` is not a console. A terminal's
 // modes as first found are kept for RestoreConsole; a Windows console keeps
-// the mode set.
+// the mode the run set.
 void ConsoleSetLineMode(Handle in);
 
 // What a console read hands back, alone or before CR LF, for the end of
