@@ -60,7 +60,7 @@ class Pane:
         # The pane has a title of its own before the program starts.
         line = f"printf '\\033]2;{SHELL_TITLE}\\007'; "
         if job_control:
-            line += "exec env PS1='$ ' bash --norc --noprofile -i"
+            line += "exec env PS1='$ ' HISTFILE= bash --norc --noprofile -i"  # no history kept
         else:
             line += 'trap : INT; ' + shlex.join(command) + '; echo "[exit $?]"; sleep 600'
         self.socket = None
