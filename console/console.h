@@ -41,9 +41,9 @@ void ConsolePrintLine(std::optional<std::u16string_view> text);
 // closing standard output reported an error.
 bool ConsoleOutputLost();
 
-// Deletes the input lock, gives a terminal back its colours and title (a
-// Windows console keeps them), and closes standard output, where closing can
-// report output lost. Pending input stays as it is.
+// Deletes the input lock, gives a terminal back its colours, title and modes
+// (a Windows console keeps them), and closes standard output, where closing
+// can report output lost. Pending input stays as it is.
 void ConsoleClose();
 
 // Declines every control event, so the default handling ends the process.

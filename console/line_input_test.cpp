@@ -116,6 +116,7 @@ struct SplitCase {
 };
 
 TEST_F(LineInputTest, RedirectedLinesEndAtCrLfOrCrLf) {
+  const std::u16string a62(62, u'a');
   const SplitCase cases[] = {
       {u"a\rb", {u"a", u"b"}},
       {u"a\r\n\r\nb", {u"a", u"", u"b"}},
@@ -129,6 +130,11 @@ TEST_F(LineInputTest, RedirectedLinesEndAtCrLfOrCrLf) {
       {u"\uFEFF", {}},
       {u"\uFEFF\uFEFFa\r\n\uFEFFb", {u"\uFEFFa", u"\uFEFFb"}},
       {std::u16string(u"a\r\nb\0c\r\n", 8), {u"a", std::u16string(u"b\0c", 3)}},
+      // Code units whose high byte is CR or LF: the byte search stops at them,
+      // and the 64 units after such a stop are looked at one by one, so the
+      // LF byte of U+0A41 lies just behind where the search goes on.
+      {u"\u0D41" + a62 + u"\u0A41xy\nz\r\n", {u"\u0D41" + a62 + u"\u0A41xy", u"z"}},
+      {u"\u0D41" + a62 + u"\u0A41\nz\r\n", {u"\u0D41" + a62 + u"\u0A41", u"z"}},
   };
   for (const SplitCase& c : cases) {
     SetUp();

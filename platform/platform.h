@@ -29,7 +29,9 @@ enum class WriteStatus {
 std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text);
 
 // Switches the console to line input with echo and processed control keys.
-// Does nothing (and reports nothing) when `in` is not a console.
+// Does nothing (and reports nothing) when `in` is not a console. A terminal's
+// modes as first found are kept for RestoreConsole; a Windows console keeps
+// the mode the run set.
 void ConsoleSetLineMode(Handle in);
 
 // What a console read hands back, alone or before CR LF, for the end of
@@ -82,7 +84,8 @@ bool CloseOutput(Handle out);
 
 // Sets the console window title. Returns false when there is none. A
 // terminal is first asked to save the title it has, once, on its stack of
-// titles where it keeps one, for RestoreConsole.
+// titles where it keeps one, for RestoreConsole. A terminal's title is cut
+// after some 4,000 bytes.
 bool SetTitle(std::u16string_view title);
 
 // Makes a 16-colour attribute word (foreground bits 0-3, background bits
@@ -90,11 +93,14 @@ bool SetTitle(std::u16string_view title);
 // not a console.
 bool SetTextAttribute(Handle out, std::uint16_t attribute);
 
-// Puts back what SetTitle and SetTextAttribute changed on a terminal: its
-// default colours, and the title it saved; each once, and nothing where
-// they changed nothing. On POSIX a control event that ends the process does
-// the same. A Windows console keeps the title and colour the run set, as
-// console programs leave them, so there it does nothing.
+// Puts back what SetTitle, SetTextAttribute and ConsoleSetLineMode changed
+// on a terminal: its default colours, the title it saved, and its modes as
+// found; each once, and nothing where they changed nothing. On POSIX every
+// signal that ends the process does the same first, and so does Ctrl+Z
+// (SIGTSTP) before the process stops; when it goes on in the foreground
+// (SIGCONT, `fg`), the changes are made again. A Windows console keeps the
+// title and colour the run set, as console programs leave them, so there it
+// does nothing.
 void RestoreConsole();
 
 enum class CodePage { kUtf8, kAnsi };
@@ -112,7 +118,9 @@ using ControlHandler = std::uint32_t (*)(std::uint32_t event);
 
 // Adds `handler` in front of the default handling of control events. On
 // POSIX this also makes a write to a closed pipe, or one past the file-size
-// limit, fail instead of ending the process.
+// limit, fail instead of ending the process, and has every other signal
+// that ends or stops the process give the terminal back first (see
+// RestoreConsole).
 void RegisterControlHandler(ControlHandler handler);
 
 // The one lock of the process, guarding input read ahead of the current line.

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <charconv>
 #include <cstdint>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -103,26 +104,10 @@ class TerminalWriter {
     return status_;
   }
 
-  void PutAscii(std::string_view ascii) {
-    for (char c : ascii) {
-      MakeRoom(1);
-      buffer_[used_++] = c;
-    }
-  }
-
-  void PutNumber(int number) {
-    MakeRoom(16);
-    used_ = static_cast<std::size_t>(
-        std::to_chars(buffer_ + used_, buffer_ + sizeof buffer_, number).ptr - buffer_);
-  }
-
-  // Puts `text` as UTF-8; with `skip_controls`, leaves out C0 and C1
-  // control characters (which could end an escape sequence early).
-  void PutText(std::u16string_view text, bool skip_controls) {
+  // Puts `text` as UTF-8.
+  void PutText(std::u16string_view text) {
     for (std::size_t pos = 0; pos < text.size();) {
       const char32_t c = NextCodePointUtf16(text, pos);
-      if (skip_controls && (c < 0x20 || (c >= 0x7F && c <= 0x9F)))
-        continue;
       MakeRoom(4);
       used_ += PutUtf8(c, buffer_ + used_);
     }
@@ -163,7 +148,7 @@ int ColourCode(unsigned colour, int normal_base, int bright_base) {
 }
 
 // ---------------------------------------------------------------------------
-// Leaving the terminal as found
+// Leaving the terminal as found, also when the run stops or ends on a signal
 
 // The sequences that put back the terminal's own default colours, and the
 // title it had: xterm's window operations 22 and 23 (XTWINOPS) save the
@@ -173,35 +158,119 @@ constexpr std::string_view kDefaultColours = "\x1b[39;49m";
 constexpr std::string_view kSaveTitle = "\x1b[22;0t";
 constexpr std::string_view kRestoreTitle = "\x1b[23;0t";
 
-// A change the run made on a terminal: the descriptor it went to, or -1, and
-// the sequence that undoes it. The descriptor is stored before the change
-// goes out, so that a signal in between restores rather than misses it, and
-// is taken (swapped for -1) by whoever restores it, the end of the run or a
-// signal that ends the process, so that it is undone once.
+// An escape sequence built once and kept, so that a signal handler can
+// write it again without building it. What does not fit is left out: a
+// title is cut after some 4,000 bytes, at a whole character.
+struct Sequence {
+  char bytes[4096] = {};
+  std::size_t size = 0;
+
+  std::string_view View() const { return {bytes, size}; }
+  void Append(std::string_view ascii) {
+    if (sizeof bytes - size >= ascii.size())
+      size += ascii.copy(bytes + size, ascii.size());
+  }
+  void AppendNumber(int number) {
+    const std::to_chars_result end = std::to_chars(bytes + size, bytes + sizeof bytes, number);
+    if (end.ec == std::errc{})
+      size = static_cast<std::size_t>(end.ptr - bytes);
+  }
+  // Appends `text` as UTF-8 without C0 and C1 control characters, which
+  // could end the sequence early, and leaves `reserve` bytes free.
+  void AppendText(std::u16string_view text, std::size_t reserve) {
+    for (std::size_t pos = 0; pos < text.size();) {
+      const char32_t c = NextCodePointUtf16(text, pos);
+      if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+        continue;
+      char unit[4];
+      const std::size_t n = PutUtf8(c, unit);
+      if (sizeof bytes - size < n + reserve)
+        return;
+      Append(std::string_view(unit, n));
+    }
+  }
+};
+
+// A change the run made on a terminal. `on` is the descriptor it went to
+// while it is in force, else -1; `stopped_on` the descriptor while it is
+// undone because the process stopped, to be made again when the run goes
+// on. Whoever undoes or makes it again takes the descriptor (swaps in -1):
+// the end of the run, or a signal handler.
 struct TerminalChange {
   std::atomic<int> on{-1};
+  std::atomic<int> stopped_on{-1};
   std::string_view undo;
+  Sequence redo;
 };
 static_assert(std::atomic<int>::is_always_lock_free, "signal handlers take the changes");
-constinit TerminalChange colours_set{.undo = kDefaultColours};
-constinit TerminalChange title_saved{.undo = kRestoreTitle};
+constinit TerminalChange colours_set{.undo = kDefaultColours, .redo = {}};
+constinit TerminalChange title_saved{.undo = kRestoreTitle, .redo = {}};
+// In the order they are undone; they are made again in the reverse order.
 TerminalChange* const kTerminalChanges[] = {&colours_set, &title_saved};
 
-// How long a signal that ends the process gives a terminal that takes no
-// output (stopped with Ctrl+S, or full) to take the undoing sequences.
-constexpr int kSignalRestoreMs = 100;
+// The modes of the terminal on standard input as the run found them, and as
+// it set them; `on` and `stopped_on` as for a TerminalChange.
+struct ModeChange {
+  std::atomic<int> on{-1};
+  std::atomic<int> stopped_on{-1};
+  termios found{};
+  termios set{};
+};
+constinit ModeChange modes_set{};
 
-// In a signal handler, so async-signal-safe calls only. The process is
-// ending: a terminal that does not take the sequences soon is not waited for.
-void RestoreFromSignal() {
+// Whether the process is a job in the background of the terminal `fd`, as
+// after `bg`: changing the terminal's modes would stop it (SIGTTOU), and
+// its title and colours belong to the shell. Not so for a terminal that is
+// not the process's own.
+bool InBackground(int fd) {
+  const pid_t group = tcgetpgrp(fd);
+  return group > 0 && group != getpgrp();
+}
+
+// How long a signal handler gives a terminal that takes no output (stopped
+// with Ctrl+S, or full) to take a sequence: the process is stopping or
+// ending and does not wait for it.
+constexpr int kSignalWriteMs = 100;
+
+// Async-signal-safe. True when all of `bytes` went out.
+bool WriteFromSignal(int fd, std::string_view bytes) {
+  pollfd entry{fd, POLLOUT, 0};
+  return poll(&entry, 1, kSignalWriteMs) == 1 && (entry.revents & POLLOUT) != 0 &&
+         write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+// Takes the descriptor out of `from` and, where `step` succeeds on it, hands
+// it to `to`; otherwise puts it back.
+template <class Step>
+void HandOver(std::atomic<int>& from, std::atomic<int>& to, Step step) {
+  const int fd = from.exchange(-1);
+  if (fd >= 0)
+    (step(fd) ? to : from).store(fd);
+}
+
+// In a signal handler, so async-signal-safe calls only: undoes every change
+// in force and keeps it to be made again (see ResumeTerminal). A change that
+// cannot be undone stays in force.
+void SuspendTerminal() {
   for (TerminalChange* change : kTerminalChanges) {
-    const int fd = change->on.exchange(-1);
-    if (fd < 0)
-      continue;
-    pollfd entry{fd, POLLOUT, 0};
-    if (poll(&entry, 1, kSignalRestoreMs) == 1 && (entry.revents & POLLOUT) != 0) {
-      [[maybe_unused]] const ssize_t written = write(fd, change->undo.data(), change->undo.size());
-    }
+    HandOver(change->on, change->stopped_on,
+             [change](int fd) { return WriteFromSignal(fd, change->undo); });
+  }
+  HandOver(modes_set.on, modes_set.stopped_on, [](int fd) {
+    return !InBackground(fd) && tcsetattr(fd, TCSANOW, &modes_set.found) == 0;
+  });
+}
+
+// In a signal handler: makes again what SuspendTerminal undid, once the run
+// goes on in the foreground. In the background it waits for the next time.
+void ResumeTerminal() {
+  HandOver(modes_set.stopped_on, modes_set.on,
+           [](int fd) { return !InBackground(fd) && tcsetattr(fd, TCSANOW, &modes_set.set) == 0; });
+  for (std::size_t i = std::size(kTerminalChanges); i-- > 0;) {
+    TerminalChange* change = kTerminalChanges[i];
+    HandOver(change->stopped_on, change->on, [change](int fd) {
+      return !InBackground(fd) && WriteFromSignal(fd, change->redo.View());
+    });
   }
 }
 
@@ -293,28 +362,131 @@ constexpr SignalEvent kSignalEvents[] = {
     {SIGTERM, 6},
 };
 
-// Runs in signal context: only async-signal-safe calls. When the handler
-// declines, the terminal gets back its colours and title, the default
-// action is restored and the signal raised again. It stays blocked until
-// this function returns, and is then delivered and ends the process
-// exactly as it would have without a handler.
+// The other signals whose default action ends the process: requests from
+// other processes and timers, and faults of the program itself. The
+// program has no use for any of them: each still ends it, and gives the
+// terminal back first.
+constexpr int kRequestSignals[] = {
+    SIGUSR1,   SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO, SIGXCPU,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+constexpr int kFaultSignals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP};
+
+// The signals whose handlers undo or make again the terminal changes, held
+// back while the run itself makes or undoes one: all but the faults, which
+// cannot wait. Made once.
+const sigset_t& HeldSignals() {
+  static const sigset_t held = [] {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const SignalEvent& entry : kSignalEvents)
+      sigaddset(&signals, entry.signal);
+    for (const int signal : kRequestSignals)
+      sigaddset(&signals, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+      sigaddset(&signals, signal);
+    sigaddset(&signals, SIGTSTP);
+    sigaddset(&signals, SIGCONT);
+    return signals;
+  }();
+  return held;
+}
+
+class SignalsHeld {
+ public:
+  SignalsHeld() { pthread_sigmask(SIG_BLOCK, &HeldSignals(), &previous_); }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// Runs in signal context, as do the two handlers below: only
+// async-signal-safe calls. A control event goes to the control handler;
+// when that declines it, or for any other signal, the terminal gets back its
+// colours, title and modes, the default action is restored and the signal
+// raised again. It stays blocked until this function returns, and is then
+// delivered and ends the process exactly as it would have without a
+// handler.
 void OnSignal(int signal) {
   const int saved_errno = errno;
-  std::uint32_t event = 0;
-  for (const SignalEvent& entry : kSignalEvents) {
-    if (entry.signal == signal)
-      event = entry.event;
-  }
   const ControlHandler handler = control_handler.load();
-  if (handler == nullptr || handler(event) == 0) {
-    RestoreFromSignal();
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, nullptr);
-    raise(signal);
+  for (const SignalEvent& entry : kSignalEvents) {
+    if (entry.signal == signal && handler != nullptr && handler(entry.event) != 0) {
+      errno = saved_errno;
+      return;
+    }
   }
+  SuspendTerminal();
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  raise(signal);
   errno = saved_errno;
+}
+
+// Ctrl+Z: the terminal gets back its colours, title and modes, and the
+// process stops right here, as the default action would stop it. When it
+// goes on (SIGCONT, after `fg`), the run's changes are made again and the
+// read that was waiting goes on waiting; an input line typed but not ended
+// was dropped by the terminal at Ctrl+Z.
+void OnStop(int signal) {
+  const int saved_errno = errno;
+  SuspendTerminal();
+  struct sigaction stop {};
+  struct sigaction ours {};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  sigaction(signal, &stop, &ours);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal);
+  raise(signal);
+  pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);  // stops here
+  pthread_sigmask(SIG_BLOCK, &just_this, nullptr);
+  sigaction(signal, &ours, nullptr);
+  // Not stopped at all where the kernel drops the signal (a process group
+  // that no shell controls), or continued in the background: either way,
+  // made again only in the foreground.
+  ResumeTerminal();
+  errno = saved_errno;
+}
+
+// The process goes on after a stop that was not its own (SIGSTOP), or after
+// `bg` and then `fg`.
+void OnContinue(int) {
+  const int saved_errno = errno;
+  ResumeTerminal();
+  errno = saved_errno;
+}
+
+// Sets `on` to handle `signal`, with every held signal and SIGTTOU blocked
+// meanwhile (in the background, a terminal write then fails rather than
+// stopping the process). A signal ignored from the start stays ignored:
+// nohup and background jobs rely on that, and a handler would make the
+// signal end the run. One with another's handler (a sanitizer's) keeps it.
+// Each is set and the one before put back where it has to stay, in one call
+// mostly; the caller blocks every signal meanwhile, and putting back "ignore"
+// drops one that came in between.
+void HandleSignal(int signal, void (*on)(int)) {
+  struct sigaction action {};
+  action.sa_handler = on;
+  action.sa_flags = SA_RESTART;
+  action.sa_mask = HeldSignals();
+  sigaddset(&action.sa_mask, SIGTTOU);
+  struct sigaction previous {};
+  if (sigaction(signal, &action, &previous) == 0 && previous.sa_handler != SIG_DFL &&
+      previous.sa_handler != on) {
+    sigaction(signal, &previous, nullptr);
+  }
 }
 
 std::mutex input_lock;
@@ -332,7 +504,7 @@ std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
   if (!IsTerminal(out))
     return std::nullopt;
   TerminalWriter writer(Descriptor(out));
-  writer.PutText(text, false);
+  writer.PutText(text);
   return writer.Finish();
 }
 
@@ -341,6 +513,7 @@ void ConsoleSetLineMode(Handle in) {
   termios mode;
   if (tcgetattr(fd, &mode) != 0)
     return;  // not a terminal
+  const termios found = mode;
   const tcflag_t local = mode.c_lflag;
   const tcflag_t input = mode.c_iflag;
   // Line editing with echo (ECHOE, ECHOK: erasing shows on screen), Ctrl+C
@@ -353,9 +526,16 @@ void ConsoleSetLineMode(Handle in) {
   mode.c_iflag |= IUTF8;
 #endif
   // Changing the mode from a background job would stop it (SIGTTOU), so
-  // only change what needs changing. A failure is ignored.
-  if (mode.c_lflag != local || mode.c_iflag != input)
+  // only change what needs changing. A failure is ignored. The modes as
+  // first found are kept, to be put back when the run stops or ends.
+  if (mode.c_lflag != local || mode.c_iflag != input) {
+    const SignalsHeld held;
+    if (modes_set.on.load() < 0)
+      modes_set.found = found;
+    modes_set.set = mode;
+    modes_set.on.store(fd);
     tcsetattr(fd, TCSANOW, &mode);
+  }
 }
 
 // Never kInterrupted here: Ctrl+C raises SIGINT, which ends the process, and
@@ -409,46 +589,56 @@ bool CloseOutput(Handle out) {
   return close(Descriptor(out)) == 0 || errno == EINTR || errno == EBADF;
 }
 
+// The sequences are kept for making the change again after a stop. A
+// signal that comes meanwhile waits until the change is made and recorded.
 bool SetTitle(std::u16string_view title) {
   if (!TakesEscapes(STDOUT_FILENO))
     return false;
-  TerminalWriter writer(STDOUT_FILENO);
+  const SignalsHeld held;
+  Sequence& sequence = title_saved.redo;
+  sequence.size = 0;
+  sequence.Append(kSaveTitle);
+  sequence.Append("\x1b]0;");
+  sequence.AppendText(title, 1);
+  sequence.Append("\a");
+  std::string_view bytes = sequence.View();
   int none = -1;
-  if (title_saved.on.compare_exchange_strong(none, STDOUT_FILENO))
-    writer.PutAscii(kSaveTitle);
-  writer.PutAscii("\x1b]0;");
-  writer.PutText(title, true);
-  writer.PutAscii("\a");
+  if (!title_saved.on.compare_exchange_strong(none, STDOUT_FILENO))
+    bytes.remove_prefix(kSaveTitle.size());  // saved once
+  WriteAll(STDOUT_FILENO, bytes.data(), bytes.size());
   return true;
 }
 
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
   if (!TakesEscapes(out))
     return false;
+  const SignalsHeld held;
+  Sequence& sequence = colours_set.redo;
+  sequence.size = 0;
+  sequence.Append("\x1b[");
+  sequence.AppendNumber(ColourCode(attribute & 0xFu, 30, 90));
+  sequence.Append(";");
+  sequence.AppendNumber(ColourCode((attribute >> 4) & 0xFu, 40, 100));
+  sequence.Append("m");
   colours_set.on.store(Descriptor(out));
-  TerminalWriter writer(Descriptor(out));
-  writer.PutAscii("\x1b[");
-  writer.PutNumber(ColourCode(attribute & 0xFu, 30, 90));
-  writer.PutAscii(";");
-  writer.PutNumber(ColourCode((attribute >> 4) & 0xFu, 40, 100));
-  writer.PutAscii("m");
+  WriteAll(Descriptor(out), sequence.bytes, sequence.size);
   return true;
 }
 
 void RestoreConsole() {
-  // A control signal that comes meanwhile waits until the sequences are
-  // out, and then finds nothing left to undo.
-  sigset_t held, previous;
-  sigemptyset(&held);
-  for (const SignalEvent& entry : kSignalEvents)
-    sigaddset(&held, entry.signal);
-  pthread_sigmask(SIG_BLOCK, &held, &previous);
+  // A signal that comes meanwhile waits until the terminal is given back,
+  // and then finds nothing left to undo, nor to make again.
+  const SignalsHeld held;
   for (TerminalChange* change : kTerminalChanges) {
+    change->stopped_on.store(-1);
     const int fd = change->on.exchange(-1);
     if (fd >= 0)
       WriteAll(fd, change->undo.data(), change->undo.size());
   }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  modes_set.stopped_on.store(-1);
+  const int fd = modes_set.on.exchange(-1);
+  if (fd >= 0 && !InBackground(fd))
+    tcsetattr(fd, TCSANOW, &modes_set.found);
 }
 
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
@@ -467,21 +657,22 @@ void RegisterControlHandler(ControlHandler handler) {
   sigaction(SIGPIPE, &ignore, nullptr);
   sigaction(SIGXFSZ, &ignore, nullptr);
 
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
+  // Every signal that would end or stop the process first gives the
+  // terminal back.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
   for (const SignalEvent& entry : kSignalEvents)
-    sigaddset(&action.sa_mask, entry.signal);
-  for (const SignalEvent& entry : kSignalEvents) {
-    // A signal ignored from the start stays ignored: nohup and background
-    // jobs rely on that, and a handler would make the signal end the run.
-    struct sigaction previous {};
-    if (sigaction(entry.signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
-      continue;
-    }
-    sigaction(entry.signal, &action, nullptr);
-  }
+    HandleSignal(entry.signal, OnSignal);
+  for (const int signal : kRequestSignals)
+    HandleSignal(signal, OnSignal);
+  for (const int signal : kFaultSignals)
+    HandleSignal(signal, OnSignal);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+    HandleSignal(signal, OnSignal);
+  HandleSignal(SIGTSTP, OnStop);
+  HandleSignal(SIGCONT, OnContinue);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void LockCreate() {}

@@ -192,13 +192,22 @@ TEST(ReadBytes, UnreadableDescriptorsAreErrors) {
   UniqueFd closed(open("/dev/null", O_RDONLY));
   const int closed_fd = closed.get();
   closed.Close();
+  // An empty pipe that does not wait, where the wait for data fails: with
+  // no descriptor allowed (ulimit -n 0), poll refuses to watch even one.
+  Pipe empty = Pipe::Make();
+  SetNonBlocking(empty.read_end.get());
+  rlimit files;
+  getrlimit(RLIMIT_NOFILE, &files);
+  const rlimit no_files{0, files.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &no_files);
 
-  for (const int fd : {directory.get(), closed_fd}) {
+  for (const int fd : {directory.get(), closed_fd, empty.read_end.get()}) {
     char buffer[4];
     std::uint32_t count = 99;
     EXPECT_EQ(ReadBytes(fd, buffer, sizeof buffer, count), ReadStatus::kError) << fd;
     EXPECT_EQ(count, 0u);
   }
+  setrlimit(RLIMIT_NOFILE, &files);
 }
 
 // ---------------------------------------------------------------------------
@@ -464,6 +473,9 @@ struct TypedCase {
   std::string keys;
   std::uint32_t capacity;
   std::vector<std::u16string> reads;  // what each console read hands back
+  // Only line editing and echo off at the start, the input flags already as
+  // the program sets them; otherwise raw input.
+  bool only_line_editing_off = false;
 };
 void PrintTo(const TypedCase& c, std::ostream* os) {
   *os << c.name;
@@ -471,16 +483,21 @@ void PrintTo(const TypedCase& c, std::ostream* os) {
 
 class TypedLine : public testing::TestWithParam<TypedCase> {};
 
-// Each case starts from a terminal in raw input mode, so the line mode
+// Each case starts from a terminal with line editing off, so the line mode
 // has to be switched on for the keys to arrive as a line.
 TEST_P(TypedLine, ComesBackAsAWindowsConsoleGivesIt) {
   const TypedCase& c = GetParam();
   Terminal terminal = Terminal::Open();
   termios raw;
   tcgetattr(terminal.slave.get(), &raw);
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
-  raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IUTF8);
-  raw.c_iflag |= IGNCR;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  if (c.only_line_editing_off) {
+    raw.c_iflag |= IUTF8;
+  } else {
+    raw.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IUTF8);
+    raw.c_iflag |= IGNCR;
+  }
   tcsetattr(terminal.slave.get(), TCSANOW, &raw);
 
   ConsoleSetLineMode(terminal.slave.get());
@@ -496,6 +513,11 @@ TEST_P(TypedLine, ComesBackAsAWindowsConsoleGivesIt) {
     reads.emplace_back(buffer.data(), count);
   }
   EXPECT_TRUE(reads == c.reads);
+  // The end of the run puts back the modes as found.
+  RestoreConsole();
+  termios after;
+  tcgetattr(terminal.slave.get(), &after);
+  EXPECT_TRUE(after.c_lflag == raw.c_lflag && after.c_iflag == raw.c_iflag);
   terminal.slave.Close();  // ends the drain: the master reads EIO
   drain_echo.join();
 }
@@ -517,7 +539,8 @@ INSTANTIATE_TEST_SUITE_P(
         TypedCase{"SplitBetweenCrAndLf", "abc\r", 4, {u"abc\r", u"\n"}},
         TypedCase{"LongestLine", std::string(4095, 'a') + "\r", 4096, {kLongest + u"\r", u"\n"}},
         // The terminal itself drops what is typed beyond 4095 bytes.
-        TypedCase{"TooLongLine", std::string(5000, 'a') + "\r", 4096, {kLongest + u"\r", u"\n"}}),
+        TypedCase{"TooLongLine", std::string(5000, 'a') + "\r", 4096, {kLongest + u"\r", u"\n"}},
+        TypedCase{"OnlyLineEditingOff", "abc\x7F\r", 4096, {u"ab\r\n"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TerminalInput, EchoIsSeen) {

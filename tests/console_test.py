@@ -14,7 +14,9 @@ input is Ctrl+D in a Linux terminal, where the screen then looks exactly as
 after Enter, at the prompt and at the closing wait; and Ctrl+Z and Enter at
 a Windows console. There a pasted line longer than one console read is
 taken in two reads. A Linux terminal is left as found: the title it had,
-and what is typed after the run in its own colours.
+and what is typed after the run in its own colours; so it is while Ctrl+Z
+has stopped the program, which sets its title and colours again on `fg`,
+and when a signal it does not handle ends it.
 
 Exits with 77 (a skip for CTest) when tmux is not installed.
 """
@@ -23,6 +25,7 @@ import os
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -46,14 +49,20 @@ class Failure(Exception):
 class Pane:
     """One tmux session on a server of its own, so nothing else is touched."""
 
-    def __init__(self, command, name):
+    def __init__(self, command, name, job_control=False):
         self.tmux = ["tmux", "-L", f"helligkeit-{os.getpid()}-{name}", "-f", os.devnull]
+        self.command = command
         # The shell line stays after the program so that its exit code can
         # be read off the screen; it outlives a Ctrl+C that ends the program
         # (a trap that does nothing, which the program does not inherit).
+        # With `job_control`, an interactive shell runs the program instead,
+        # so that Ctrl+Z stops it and `fg` brings it back.
         # The pane has a title of its own before the program starts.
-        line = (f"printf '\\033]2;{SHELL_TITLE}\\007'; trap : INT; " + shlex.join(command) +
-                '; echo "[exit $?]"; sleep 600')
+        line = f"printf '\\033]2;{SHELL_TITLE}\\007'; "
+        if job_control:
+            line += "exec env PS1='$ ' HISTFILE= bash --norc --noprofile -i"  # no history kept
+        else:
+            line += 'trap : INT; ' + shlex.join(command) + '; echo "[exit $?]"; sleep 600'
         self.socket = None
         try:
             self.run("new-session", "-d", "-s", "run", "-x", "100", "-y", "24", line)
@@ -73,6 +82,18 @@ class Pane:
 
     def title(self):
         return self.run("display-message", "-p", "-t", "run", "#{pane_title}").strip()
+
+    def row(self, screen, text):
+        """The first row that holds `text` alone, with its colours: plain
+        text where the terminal's own colours show it."""
+        row = str(screen.split("\n").index(text))
+        return self.run("capture-pane", "-p", "-e", "-t", "run", "-S", row, "-E", row)
+
+    def program_pid(self):
+        """The process the pane's shell line started: the program."""
+        shell = self.run("display-message", "-p", "-t", "run", "#{pane_pid}").strip()
+        with open(f"/proc/{shell}/task/{shell}/children") as children:
+            return int(children.read().split()[0])
 
     def type(self, text, end="Enter"):
         if text:
@@ -168,10 +189,50 @@ def terminal_left_as_found(start):
     pane = typed_session(start)
     pane.type(TYPED_AFTER)
     screen = pane.wait_for("a line typed after the run", lambda s: TYPED_AFTER in s.split("\n"))
-    row = str(screen.split("\n").index(TYPED_AFTER))  # alone, it starts in default colours
-    line = pane.run("capture-pane", "-p", "-e", "-t", "run", "-S", row, "-E", row)
+    line = pane.row(screen, TYPED_AFTER)  # alone, it starts in default colours
     check(line == TYPED_AFTER + "\n" and pane.title() == SHELL_TITLE,
           f"{line!r} under the title {pane.title()!r}", screen)
+
+
+def ctrl_z_gives_the_terminal_back(start):
+    """Ctrl+Z at the prompt stops the program, and the shell's prompt shows
+    in the terminal's own colours under the pane's own title. `fg` sets the
+    program's title and colours again, and the dialogue goes on: 550 gives
+    its report, and Enter ends the run with the terminal as found."""
+    pane = start(job_control=True)
+    pane.wait_for("the shell's prompt", lambda s: "$" in s)
+    pane.type(shlex.join(pane.command))
+    pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
+    pane.run("send-keys", "-t", "run", "C-z")
+    screen = pane.wait_for("the shell after the stop", lambda s: s.rstrip().endswith("\n$"))
+    line = pane.row(screen, "$")
+    check(line == "$\n" and pane.title() == SHELL_TITLE,
+          f"{line!r} under the title {pane.title()!r} while stopped", screen)
+
+    pane.type('fg; echo "[exit $?]"')
+    pane.wait_for("the program's title", lambda s: pane.title() == TITLE)
+    pane.type("550")
+    screen = pane.wait_for("the closing message", lambda s: CLOSING in s)
+    check(REPORT + "\n" in screen, "no report line for 550", screen)
+    line = pane.row(screen, "550")
+    check(line.startswith(BRIGHT_WHITE), f"550 is echoed as {line!r}, not in bright white", screen)
+    pane.type("")
+    screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
+    check(EXIT_MARK.search(screen).group(1) == "0" and pane.title() == SHELL_TITLE,
+          f"under the title {pane.title()!r}", screen)
+
+
+def signal_gives_the_terminal_back(start):
+    """A signal that the program does not handle (SIGUSR1) ends it as by
+    default, with the pane's title and the terminal's colours given back."""
+    pane = start()
+    pane.wait_for("the prompt", lambda s: PROMPT.rstrip() in s)
+    os.kill(pane.program_pid(), signal.SIGUSR1)
+    screen = pane.wait_for("the end of the program", lambda s: EXIT_MARK.search(s))
+    mark = EXIT_MARK.search(screen).group(0)
+    line = pane.row(screen, mark)
+    check(line == mark + "\n" and mark == f"[exit {128 + signal.SIGUSR1}]" and
+          pane.title() == SHELL_TITLE, f"{line!r} under the title {pane.title()!r}", screen)
 
 
 def ctrl_d_looks_like_enter(start):
@@ -204,13 +265,14 @@ def main(command):
     if command[-1].lower().endswith(".exe"):
         scenarios = (typed_session, ctrl_z_at_the_prompt, long_pasted_line, ctrl_c_at_the_prompt)
     else:
-        scenarios = (terminal_left_as_found, ctrl_d_looks_like_enter, ctrl_c_at_the_prompt)
+        scenarios = (terminal_left_as_found, ctrl_d_looks_like_enter, ctrl_c_at_the_prompt,
+                     ctrl_z_gives_the_terminal_back, signal_gives_the_terminal_back)
     failed = 0
     for scenario in scenarios:
         panes = []
 
-        def start():
-            panes.append(Pane(command, f"{scenario.__name__}-{len(panes)}"))
+        def start(job_control=False):
+            panes.append(Pane(command, f"{scenario.__name__}-{len(panes)}", job_control))
             return panes[-1]
 
         try:

@@ -507,6 +507,20 @@ class SurroundingsTest(E2ECase):
             inject = [strace, "-o", os.devnull, "-e", "trace=write",
                       "-e", "inject=write:retval=0:when=9+"]
             cases.append(("writes that take nothing", {"wrap": inject}, b"", 1))
+            # The same where errno still says EAGAIN from an earlier call
+            # (here the terminal check), as after a full pipe that does not
+            # wait: the count, not a stale errno, says the write took nothing.
+            inject = [strace, "-o", os.devnull, "-e", "inject=ioctl:error=EAGAIN",
+                      "-e", "inject=write:retval=0:when=9+"]
+            cases.append(("writes that take nothing after EAGAIN", {"wrap": inject}, b"", 1))
+            # From the ninth write on the output is full, and the wait for
+            # room fails (as poll does under `ulimit -n 0`): lost, not retried.
+            inject = [strace, "-o", os.devnull, "-e", "inject=write:error=EAGAIN:when=9+",
+                      "-e", "inject=poll:error=EINVAL"]
+            cases.append(("a wait for room that fails", {"wrap": inject}, b"", 1))
+            # NFS and FUSE may report a failed write only when the file is closed.
+            inject = [strace, "-o", os.devnull, "-e", "inject=close:error=EIO"]
+            cases.append(("a close that reports EIO", {"wrap": inject}, b"", 1))
         for name, streams, before, exit_code in cases:
             with self.subTest(name), tempfile.TemporaryFile() as sink:
                 sink.write(before)
@@ -693,7 +707,7 @@ def take_terminal():
 def default_signals():
     """In the child: the signals under test start with their default action
     whatever the test runner inherited."""
-    for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
+    for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM, signal.SIGUSR1, signal.SIGALRM):
         signal.signal(number, signal.SIG_DFL)
 
 
@@ -885,6 +899,7 @@ class TerminalTest(E2ECase):
         terminal.wait_for_line_mode()
         terminal.type(b"\r")
         self.assertEqual(terminal.finish(), 0)
+        self.assertFalse(terminal.attrs()[3] & termios.ICANON, "the modes as found")
 
     @linux_only
     def test_ctrl_c_ends_the_program(self):
@@ -902,13 +917,15 @@ class TerminalTest(E2ECase):
                 terminal.type(b"\x03")
                 self.assertEqual(terminal.finish(), -signal.SIGINT)
                 self.assertTrue(terminal.out.endswith(RESTORE_SEQUENCE), terminal.out)
+                self.assertFalse(terminal.attrs()[3] & termios.ICANON, "the modes as found")
 
     @linux_only
     def test_signals_end_the_program(self):
         """No signal is handled: each ends the run as it would by default,
         redirected output unchanged; a terminal first gets its colours and
         title back."""
-        for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
+        for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM, signal.SIGUSR1,
+                       signal.SIGALRM):
             with self.subTest(signal=number.name):
                 session = self.start(preexec_fn=default_signals)
                 session.expect(HEAD)

@@ -108,7 +108,41 @@ INSTANTIATE_TEST_SUITE_P(
                     ToUtf16Case{"TruncatedThreeByte", "\xE2\x82z", {kBad, u'z'}},
                     ToUtf16Case{"TruncatedFourByteAtEnd", "a\xF0\x9F\x98", {u'a', kBad}},
                     ToUtf16Case{"LeadInterruptedByLead", "\xC3\xC3\xA4", {kBad, u'\u00E4'}},
-                    ToUtf16Case{"AsciiInterrupts", "\xE2\x82\n", {kBad, u'\n'}}),
+                    ToUtf16Case{"AsciiInterrupts", "\xE2\x82\n", {kBad, u'\n'}},
+                    // The first continuation byte just outside the range its lead allows,
+                    // below and above: overlong forms, encoded surrogates and values above
+                    // U+10FFFF of every length.
+                    ToUtf16Case{"TwoByteBelowRange", "\xC2\x7F", {kBad, 0x7F}},
+                    ToUtf16Case{"TwoByteAboveRange", "\xDF\xC0", {kBad, kBad}},
+                    ToUtf16Case{"OverlongTwoByteHighest", "\xC1\xBF", {kBad, kBad}},
+                    ToUtf16Case{"OverlongThreeByteHighest", "\xE0\x9F\xBF", {kBad, kBad, kBad}},
+                    ToUtf16Case{"ThreeByteE0AboveRange", "\xE0\xC0\x80", {kBad, kBad, kBad}},
+                    ToUtf16Case{"ThreeByteBelowRange", "\xE1\x7F", {kBad, 0x7F}},
+                    ToUtf16Case{"ThreeByteAboveRange", "\xEF\xC0\x80", {kBad, kBad, kBad}},
+                    ToUtf16Case{"EncodedSurrogateHighest", "\xED\xBF\xBF", {kBad, kBad, kBad}},
+                    ToUtf16Case{"ThreeByteEDBelowRange", "\xED\x7F", {kBad, 0x7F}},
+                    // Would be '5' if C0 could follow F0.
+                    ToUtf16Case{"FourByteF0AboveRange", "\xF0\xC0\x80\xB5",
+                                std::u16string(4, kBad)},
+                    ToUtf16Case{"FourByteBelowRange", "\xF1\x7F", {kBad, 0x7F}},
+                    ToUtf16Case{"FourByteAboveRange", "\xF3\xC0\x80\x80", std::u16string(4, kBad)},
+                    ToUtf16Case{"FourByteF4BelowRange", "\xF4\x7F", {kBad, 0x7F}},
+                    ToUtf16Case{"AboveMaximumHighest", "\xF4\xBF\xBF\xBF", std::u16string(4, kBad)},
+                    // Leads of four bytes beyond U+10FFFF, and of five and six.
+                    ToUtf16Case{"LeadsF5ToFF",
+                                "\xF5\x80\x80\x80\xF7\xBF\xBF\xBF\xF8\x88\x80\x80\x80"
+                                "\xFC\x84\x80\x80\x80\x80\xFE\xFF",
+                                std::u16string(21, kBad)},
+                    // A later continuation byte outside 80..BF.
+                    ToUtf16Case{"ThreeByteLastBelowRange", "\xE2\x82\x7F", {kBad, 0x7F}},
+                    ToUtf16Case{"ThreeByteLastAboveRange", "\xE2\x82\xC0", {kBad, kBad}},
+                    ToUtf16Case{"FourByteSecondAboveRange", "\xF0\x9F\xC0\x80", {kBad, kBad, kBad}},
+                    ToUtf16Case{"FourByteLastBelowRange", "\xF4\x8F\xBF\x7F", {kBad, 0x7F}},
+                    ToUtf16Case{"FourByteLastAboveRange", "\xF0\x9F\x98\xC0", {kBad, kBad}},
+                    // Cut short by the end of the input, at every length.
+                    ToUtf16Case{"TruncatedTwoByteAtEnd", "a\xC3", {u'a', kBad}},
+                    ToUtf16Case{"TruncatedThreeByteAtEnd", "\xE2\x82", {kBad}},
+                    ToUtf16Case{"TruncatedFourByteAfterOne", "\xF0\x9Fz", {kBad, u'z'}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every scalar value survives UTF-16 -> UTF-8 -> UTF-16.
