@@ -70,14 +70,14 @@ endif()
 # dpkg-shlibdeps as CPack reads the program's (CPack would also add scripts
 # that run ldconfig, which the package's trigger does instead). It runs in a
 # folder of the build's own, which it takes for a package's source, with
-# the library in the package's folder there: it needs a debian/control, an
-# empty one will do.
+# the library in a package's folder there, marked as one by its DEBIAN
+# folder; it needs a debian/control too, an empty one will do.
 if(CPACK_GENERATOR STREQUAL "DEB")
   set(work ${CPACK_HELLIGKEIT_BINARY_DIR}/debian/shlibdeps)
   file(REMOVE_RECURSE ${work})
   file(WRITE ${work}/debian/control "")
   cmake_path(GET CPACK_HELLIGKEIT_SHARED_LIBRARY FILENAME library)
-  file(MAKE_DIRECTORY ${work}/debian/library)
+  file(MAKE_DIRECTORY ${work}/debian/library/DEBIAN)
   file(COPY_FILE ${CPACK_HELLIGKEIT_SHARED_LIBRARY} ${work}/debian/library/${library})
   execute_process(COMMAND ${SHLIBDEPS_EXECUTABLE} -O debian/library/${library}
                   WORKING_DIRECTORY ${work}
