@@ -5,33 +5,53 @@
 Usage:
     tools/check_packages.py [--install-deb]
 
-Builds build-win64/helligkeit-VERSION-win64.zip and the Debian package,
-build/helligkeit_VERSION_ARCH.deb, of this machine and of each machine that
-cmake/machines.txt releases, with the `zip`, `deb` and `deb-ARCH` workflow
-presets, then checks:
+Builds the Windows zips, build-win64/helligkeit-VERSION-win64.zip and
+helligkeit-VERSION-win64-dev.zip, and the Debian packages of this machine and
+of each machine that cmake/machines.txt releases, build/NAME_VERSION_ARCH.deb
+(and python3-helligkeit_VERSION_all.deb, the same from each), with the `zip`,
+`zip-dev`, `deb` and `deb-ARCH` workflow presets, then checks:
 
 - the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
-  README in English and German (LIESMICH.md), NEWS.md and LICENSE; the exe at most 512 KiB, stripped, no PE time
-  stamp, ASLR (high-entropy too) and DEP, its icon's sizes, a German version
-  resource (0x0407, code page 1200, throughout); its dialogue under Wine;
-- each package: `helligkeit` VERSION for ARCH, the configured home page,
-  the Depends that dpkg-shlibdeps reads off its program (libc6, libgcc-s1,
-  libstdc++6 of ARCH, each with a least version); the stripped, dynamically
-  linked, hardened program, each object built with dpkg-buildflags' flags
-  for ARCH; the README and LIESMICH.md, the copyright file (LICENSE's
-  text, the configured source address), the changelog (NEWS.md's sections,
-  newest: VERSION), the manual page in English and in German, compressed as
-  gzip -9n does; its program's dialogue (another machine's under qemu-user,
-  with that machine's Debian libraries); no E or W from lintian --pedantic;
+  README in English and German (LIESMICH.md), NEWS.md and LICENSE; the exe
+  at most 512 KiB, stripped, no PE time stamp, ASLR (high-entropy too) and
+  DEP, its icon's sizes, a German version resource (0x0407, code page 1200,
+  throughout); its dialogue under Wine;
+- the developers' zip: one folder with helligkeit.dll (exporting the C
+  interface alone, importing only Windows' own DLLs, stripped, no time
+  stamp), its import libraries libhelligkeit.dll.a and helligkeit.lib,
+  helligkeit.def, the header, LICENSE and its README; the library's C user
+  program built with MinGW-w64 against the zip's header and each import
+  library alone, run under Wine on check_library.py's table;
+- each program package: `helligkeit` VERSION for ARCH, the configured home
+  page, the Depends that dpkg-shlibdeps reads off its program (libc6,
+  libgcc-s1, libstdc++6 of ARCH, each with a least version); the stripped,
+  dynamically linked, hardened program, each object built with
+  dpkg-buildflags' flags for ARCH; the README and LIESMICH.md, the copyright
+  file (LICENSE's text, the configured source address), the changelog
+  (NEWS.md's sections, newest: VERSION), the manual page in English and in
+  German, compressed as gzip -9n does; its program's dialogue (another
+  machine's under qemu-user, with that machine's Debian libraries);
+- each machine's library packages, libhelligkeit1 and libhelligkeit-dev
+  (Multi-Arch: same), and python3-helligkeit: fields, Depends, files, the
+  shlibs, symbols and ldconfig trigger, the shared library's SONAME and
+  exports (helligkeit_* alone, those of the symbols file), the documents;
+  the library's C user program, built with the machine's compiler and the
+  packaged helligkeit.pc, run against the packaged library (under
+  qemu-user on another machine), and natively the Python module too;
+- no E or W from lintian --pedantic on any package;
 - each packaged README and manual page: the one the build made, naming
   VERSION and the configured addresses, with a note beside each address
   that is still a placeholder and none beside the others; no message at
   all from `mandoc -Tlint`; the same files from `cmake --install --strip`.
 
-With --install-deb (CI: as root, where helligkeit is not installed) apt
-installs each package in turn, resolving its Depends for ARCH; the installed
-program is run, `man helligkeit` must find the manual page, and in a German
-locale (made with localedef) the German one, and the package is removed
+With --install-deb (CI: as root, where no helligkeit package is installed)
+apt installs each machine's packages in turn, resolving their Depends for
+ARCH; the installed program is run, `man helligkeit` must find the manual
+page, and in a German locale (made with localedef) the German one. With only
+the installed files, tools/check_library.py /usr builds the library's users
+with pkg-config and CMake's find_package and runs them and the Python module
+(natively); another machine's user program runs under qemu-user, where that
+machine's loader finds the installed library. The packages are removed
 again. Otherwise the program is run from the unpacked package.
 """
 
