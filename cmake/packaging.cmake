@@ -96,18 +96,19 @@ else()
           COMPONENT development)
 endif()
 
-# The library's Debian packages, by component, named as Debian names a
-# library's: the shared library by its ABI version (libhelligkeit1, for
-# libhelligkeit.so.1), so that a new ABI is a new package that programs
-# built against the old one can keep beside it.
-set(deb_library libhelligkeit${HELLIGKEIT_SOVERSION})
-set(deb_packages library ${deb_library} development libhelligkeit-dev python python3-helligkeit)
 if(NOT WIN32)
-  # Each package holds the copyright file and the changelog in its own
-  # folder of /usr/share/doc, as every Debian package must.
-  set(packages ${deb_packages})
+  # The library's Debian packages, by component, named as Debian names a
+  # library's: the shared library by its ABI version (libhelligkeit1, for
+  # libhelligkeit.so.1), so that a new ABI is a new package that programs
+  # built against the old one can keep beside it. Each holds the copyright
+  # file and the changelog in its own folder of /usr/share/doc, as every
+  # Debian package must.
+  set(deb_library libhelligkeit${HELLIGKEIT_SOVERSION})
+  set(packages LIBRARY ${deb_library} DEVELOPMENT libhelligkeit-dev PYTHON python3-helligkeit)
   while(packages)
     list(POP_FRONT packages component package)
+    set(CPACK_DEBIAN_${component}_PACKAGE_NAME ${package})
+    string(TOLOWER ${component} component)
     install(FILES ${documents}/copyright ${documents}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
   endwhile()
@@ -213,7 +214,6 @@ else()
   # machine. CPack has no setting for Multi-Arch: the field follows Source
   # in the same value, a line of its own in the control file.
   set(same_source "helligkeit\nMulti-Arch: same")
-  set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${deb_library})
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_SOURCE ${same_source})
   string(CONCAT CPACK_DEBIAN_LIBRARY_DESCRIPTION "${summary} - library\n" ${library_words}
@@ -241,7 +241,6 @@ else()
   set(CPACK_HELLIGKEIT_SHARED_LIBRARY ${HELLIGKEIT_SHARED_LIBRARY})
   set(CPACK_HELLIGKEIT_BINARY_DIR ${PROJECT_BINARY_DIR})
 
-  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libhelligkeit-dev)
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SOURCE ${same_source})
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${deb_library} (= ${version})")
@@ -252,7 +251,6 @@ else()
 
   # The module is the same on every machine (Architecture: all), and loads
   # the shared library of the machine it runs on.
-  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-helligkeit)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SOURCE helligkeit)
