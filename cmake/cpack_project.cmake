@@ -65,3 +65,38 @@ if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
       "apt-get update && apt-get install ${libraries}` (as root) and package again.")
   endif()
 endif()
+
+# The library package's Depends, read off the shared library by
+# dpkg-shlibdeps as CPack reads the program's (CPack would also add scripts
+# that run ldconfig, which the package's trigger does instead). It runs in a
+# folder of the build's own, which it takes for a package's source, with
+# the library in a package's folder there, marked as one by its DEBIAN
+# folder; it needs a debian/control too, an empty one will do.
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(work ${CPACK_HELLIGKEIT_BINARY_DIR}/debian/shlibdeps)
+  file(REMOVE_RECURSE ${work})
+  file(WRITE ${work}/debian/control "")
+  cmake_path(GET CPACK_HELLIGKEIT_SHARED_LIBRARY FILENAME library)
+  file(MAKE_DIRECTORY ${work}/debian/library/DEBIAN)
+  file(COPY_FILE ${CPACK_HELLIGKEIT_SHARED_LIBRARY} ${work}/debian/library/${library})
+  execute_process(COMMAND ${SHLIBDEPS_EXECUTABLE} -O debian/library/${library}
+                  WORKING_DIRECTORY ${work}
+                  OUTPUT_VARIABLE depends OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
+  file(REMOVE_RECURSE ${work})
+  string(REGEX REPLACE "^shlibs:Depends=" "" depends "${depends}")
+  if(NOT depends MATCHES "^libc6")
+    message(FATAL_ERROR "dpkg-shlibdeps gives ${CPACK_HELLIGKEIT_SHARED_LIBRARY} no Depends "
+                        "on libc6 but: ${depends}")
+  endif()
+  set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${depends}")
+endif()
+
+# The Windows developers' zip (package preset zip-dev, which sets
+# CPACK_HELLIGKEIT_DEV_ZIP): the component dev_zip alone, in a folder and
+# zip named helligkeit-<version>-win64-dev.
+if(CPACK_HELLIGKEIT_DEV_ZIP)
+  list(GET CPACK_INSTALL_CMAKE_PROJECTS 0 build)
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${build};helligkeit;dev_zip;/")
+  string(APPEND CPACK_PACKAGE_FILE_NAME -dev)
+endif()

@@ -4,6 +4,9 @@
 #   README.md, man/helligkeit.1            from README.md and docs/helligkeit.1
 #   LIESMICH.md, man/de/helligkeit.1       the same in German: po4a translates
 #                                          them with po/de.po (po/po4a.cfg)
+#   man/helligkeit.3, library-windows.md   from docs/: the library's manual
+#                                          page, and the README of the
+#                                          Windows zip for C and C++
 #   man/**/helligkeit.1.gz, changelog.gz   for the Debian package: the manual
 #                                          pages compressed, and the changelog
 #                                          made from NEWS.md
@@ -85,7 +88,8 @@ file(GLOB po_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/po/*.po ${PROJECT_SOU
 # Source, then the document filled in from it.
 set(fills ${PROJECT_SOURCE_DIR}/README.md README.md
           ${PROJECT_SOURCE_DIR}/docs/helligkeit.1 man/helligkeit.1
-          ${PROJECT_SOURCE_DIR}/docs/helligkeit.3 man/helligkeit.3)
+          ${PROJECT_SOURCE_DIR}/docs/helligkeit.3 man/helligkeit.3
+          ${PROJECT_SOURCE_DIR}/docs/library-windows.md library-windows.md)
 if(PO4A)
   add_custom_command(
     OUTPUT ${translated}/LIESMICH.md ${translated}/man/de/helligkeit.1

@@ -81,28 +81,39 @@ rm -rf dist
 stage=$(mktemp -d "${TMPDIR:-/tmp}/helligkeit-release.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 # package PRESET PACKAGE-PRESET...: configures PRESET afresh, builds it with
-# the build preset of that name, and writes the packages of the package
-# presets into the stage.
+# the build preset of that name, and writes the packages of each package
+# preset into a folder of the stage named after it.
 package() {
   local preset=$1 package_preset
   shift
   cmake --preset "$preset" --fresh "${settings[@]}"
   cmake --build --preset "$preset"
   for package_preset; do
-    cpack --preset "$package_preset" -B "$stage"
+    cpack --preset "$package_preset" -B "$stage/$package_preset"
   done
 }
 # Every package of the release: the Debian packages of this machine and of
 # each other machine that cmake/machines.txt releases (its fifth column),
-# then the Windows zip and installer.
+# then the Windows zips and installer.
 package deb deb
 for machine in $(awk '/^[^#]/ && $5 == "yes" { print $1 }' cmake/machines.txt); do
   package "deb-$machine" "deb-$machine"
 done
-package win64-package zip msi
+package win64-package zip zip-dev msi
 
+# Each package once. Every machine's build makes the Python module's
+# package, which is for all machines: the release holds it once, and it
+# must be the same from each build.
 mkdir dist
-cp "$stage"/*.deb "$stage"/*.zip "$stage"/*.msi dist/
+for path in "$stage"/*/*.deb "$stage"/*/*.zip "$stage"/*/*.msi; do
+  name=${path##*/}
+  if [[ ! -e dist/$name ]]; then
+    cp "$path" dist/
+  elif ! cmp -s "$path" "dist/$name"; then
+    echo "make release: the builds made different packages $name" >&2
+    exit 1
+  fi
+done
 # CPack puts the zip's entries in the order the file system lists them:
 # strip-nondeterminism sorts them by name (and sets their dates again).
 strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" dist/*.zip

@@ -122,7 +122,8 @@ NEW_VERSION, NEWS_DATE = "9.9.9", "2030-01-02"
 SOURCE_EPOCH = 1893497696  # 2030-01-01 11:34:56 UTC, the day before NEWS's
 SOURCE_DATE = "2030-01-01"
 HOMEPAGE = "https://example.org/helligkeit"
-DOCUMENTS = ["README.md", "LIESMICH.md", "man/helligkeit.1", "man/de/helligkeit.1"]
+DOCUMENTS = ["README.md", "LIESMICH.md", "man/helligkeit.1", "man/de/helligkeit.1",
+             "library-windows.md"]
 
 
 def check_version():

@@ -126,14 +126,28 @@ def check_program(program):
     print(f"{program}: {len(table())} report lines as expected")
 
 
+def exported_names():
+    """The functions the library exports, as curve/helligkeit.def lists them."""
+    lines = (ROOT / "curve" / "helligkeit.def").read_text().splitlines()
+    return sorted(line.strip() for line in lines if line.startswith(" ") and line.strip())
+
+
 def check_exports(library):
-    """Only the C interface is exported, and no C++ library is needed."""
-    exported = output("nm", "-D", "--defined-only", library).split()[2::3]
-    check(sorted(exported) == ["helligkeit_brightness", "helligkeit_brightness_n",
-                               "helligkeit_version"], f"{library} exports {exported}")
-    needed = re.findall(r"NEEDED\s+(\S+)", output("objdump", "-p", library))
+    """The shared library (of any machine: readelf reads them all) is
+    libhelligkeit.so.1 by its SONAME, exports the C interface alone, and
+    needs no C++ library."""
+    symbols = [line.split() for line in output("readelf", "-W", "--dyn-syms", library).splitlines()]
+    exported = sorted(words[7] for words in symbols
+                      if len(words) > 7 and words[0][:-1].isdigit() and words[4] != "LOCAL"
+                      and words[6] != "UND")
+    check(exported == exported_names() and all(name.startswith("helligkeit_") for name in exported),
+          f"{library} exports {exported}, not {exported_names()}")
+    dynamic = output("readelf", "-d", library)
+    needed = re.findall(r"\(NEEDED\).*\[(.+)\]", dynamic)
+    soname = re.findall(r"\(SONAME\).*\[(.+)\]", dynamic)
+    check(soname == ["libhelligkeit.so.1"], f"{library} has the SONAME {soname}")
     check(needed == ["libc.so.6"], f"{library} needs {needed}, expected libc.so.6 alone")
-    print(f"{library.name}: exports {', '.join(exported)}; needs {', '.join(needed)}")
+    print(f"{library.name}: {soname[0]}, exports {', '.join(exported)}; needs {', '.join(needed)}")
 
 
 def check_prefix(prefix, work):

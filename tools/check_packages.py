@@ -5,33 +5,53 @@
 Usage:
     tools/check_packages.py [--install-deb]
 
-Builds build-win64/helligkeit-VERSION-win64.zip and the Debian package,
-build/helligkeit_VERSION_ARCH.deb, of this machine and of each machine that
-cmake/machines.txt releases, with the `zip`, `deb` and `deb-ARCH` workflow
-presets, then checks:
+Builds the Windows zips, build-win64/helligkeit-VERSION-win64.zip and
+helligkeit-VERSION-win64-dev.zip, and the Debian packages of this machine and
+of each machine that cmake/machines.txt releases, build/NAME_VERSION_ARCH.deb
+(and python3-helligkeit_VERSION_all.deb), with the `zip`, `zip-dev`, `deb`
+and `deb-ARCH` workflow presets, then checks:
 
 - the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
-  README in English and German (LIESMICH.md), NEWS.md and LICENSE; the exe at most 512 KiB, stripped, no PE time
-  stamp, ASLR (high-entropy too) and DEP, its icon's sizes, a German version
-  resource (0x0407, code page 1200, throughout); its dialogue under Wine;
-- each package: `helligkeit` VERSION for ARCH, the configured home page,
-  the Depends that dpkg-shlibdeps reads off its program (libc6, libgcc-s1,
-  libstdc++6 of ARCH, each with a least version); the stripped, dynamically
-  linked, hardened program, each object built with dpkg-buildflags' flags
-  for ARCH; the README and LIESMICH.md, the copyright file (LICENSE's
-  text, the configured source address), the changelog (NEWS.md's sections,
-  newest: VERSION), the manual page in English and in German, compressed as
-  gzip -9n does; its program's dialogue (another machine's under qemu-user,
-  with that machine's Debian libraries); no E or W from lintian --pedantic;
+  README in English and German (LIESMICH.md), NEWS.md and LICENSE; the exe
+  at most 512 KiB, stripped, no PE time stamp, ASLR (high-entropy too) and
+  DEP, its icon's sizes, a German version resource (0x0407, code page 1200,
+  throughout); its dialogue under Wine;
+- the developers' zip: one folder with helligkeit.dll (exporting the C
+  interface alone, importing only Windows' own DLLs, stripped, no time
+  stamp), its import libraries libhelligkeit.dll.a and helligkeit.lib,
+  helligkeit.def, the header, LICENSE and its README; the library's C user
+  program built with MinGW-w64 against the zip's header and each import
+  library alone, run under Wine on check_library.py's table;
+- each program package: `helligkeit` VERSION for ARCH, the configured home
+  page, the Depends that dpkg-shlibdeps reads off its program (libc6,
+  libgcc-s1, libstdc++6 of ARCH, each with a least version); the stripped,
+  dynamically linked, hardened program, each object built with
+  dpkg-buildflags' flags for ARCH; the README and LIESMICH.md, the copyright
+  file (LICENSE's text, the configured source address), the changelog
+  (NEWS.md's sections, newest: VERSION), the manual page in English and in
+  German, compressed as gzip -9n does; its program's dialogue (another
+  machine's under qemu-user, with that machine's Debian libraries);
+- each machine's library packages, libhelligkeit1 and libhelligkeit-dev
+  (Multi-Arch: same), and python3-helligkeit: fields, Depends, files, the
+  shlibs, symbols and ldconfig trigger, the shared library's SONAME and
+  exports (helligkeit_* alone, those of the symbols file), the documents;
+  the library's C user program, built with the machine's compiler and the
+  packaged helligkeit.pc, run against the packaged library (under
+  qemu-user on another machine), and natively the Python module too;
+- no E or W from lintian --pedantic on any package;
 - each packaged README and manual page: the one the build made, naming
   VERSION and the configured addresses, with a note beside each address
   that is still a placeholder and none beside the others; no message at
   all from `mandoc -Tlint`; the same files from `cmake --install --strip`.
 
-With --install-deb (CI: as root, where helligkeit is not installed) apt
-installs each package in turn, resolving its Depends for ARCH; the installed
-program is run, `man helligkeit` must find the manual page, and in a German
-locale (made with localedef) the German one, and the package is removed
+With --install-deb (CI: as root, where no helligkeit package is installed)
+apt installs each machine's packages in turn, resolving their Depends for
+ARCH; the installed program is run, `man helligkeit` must find the manual
+page, and in a German locale (made with localedef) the German one. With only
+the installed files, tools/check_library.py /usr builds the library's users
+with pkg-config and CMake's find_package and runs them and the Python module
+(natively); another machine's user program runs under qemu-user, where that
+machine's loader finds the installed library. The packages are removed
 again. Otherwise the program is run from the unpacked package.
 """
 
@@ -54,6 +74,7 @@ from debian.deb822 import PkgRelation
 from debian.debfile import DebFile
 
 from check_documents import check_document
+from check_library import USER, check_exports, check_user, exported_names
 from tool_support import ROOT, check, configured, fail, machines, output, run
 
 MAX_EXE_BYTES = 512 * 1024
@@ -182,8 +203,54 @@ def check_zip(version, work):
     return exe
 
 
+# What the Windows developers' zip holds, by name.
+DEV_ZIP_FILES = ["LICENSE", "README.md", "helligkeit.def", "helligkeit.dll", "helligkeit.h",
+                 "helligkeit.lib", "libhelligkeit.dll.a"]
+# The DLLs that helligkeit.dll may import: those of every Windows.
+WINDOWS_DLLS = {"kernel32.dll", "msvcrt.dll"}
+
+
+def check_dev_zip(version, work):
+    """The zip for C and C++: one folder with the DLL, which exports the C
+    interface alone, needs nothing but Windows and is stripped without a time
+    stamp; the header, the licence and the list of exports as in the sources;
+    the README. user.c, built with MinGW-w64 against the zip's header and each
+    of its import libraries alone, runs under Wine with the DLL beside it."""
+    folder = f"helligkeit-{version}-win64-dev"
+    build = ROOT / "build-win64-package"
+    with zipfile.ZipFile(ROOT / "build-win64" / f"{folder}.zip") as zipped:
+        names = sorted(zipped.namelist())
+        check(names == [f"{folder}/{name}" for name in DEV_ZIP_FILES], f"{folder}.zip holds {names}")
+        zipped.extractall(work / "dev-zip")
+    unpacked = work / "dev-zip" / folder
+    for name, source in (("LICENSE", ROOT / "LICENSE"),
+                         ("helligkeit.def", ROOT / "curve" / "helligkeit.def"),
+                         ("helligkeit.h", build / "curve" / "include" / "helligkeit.h")):
+        check((unpacked / name).read_bytes() == source.read_bytes(), f"the zip's {name} is not {source}")
+    check_document("the developers' zip's README.md", (unpacked / "README.md").read_text(),
+                   "library-windows.md", build)
+    dll = pefile.PE(str(unpacked / "helligkeit.dll"))
+    exports = sorted(symbol.name.decode() for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols)
+    imports = {entry.dll.decode().lower() for entry in dll.DIRECTORY_ENTRY_IMPORT}
+    sections = [section.Name.rstrip(b"\0").decode() for section in dll.sections]
+    check(exports == exported_names() and imports <= WINDOWS_DLLS,
+          f"helligkeit.dll exports {exports} and imports {sorted(imports)}")
+    check(dll.FILE_HEADER.TimeDateStamp == 0 and dll.FILE_HEADER.NumberOfSymbols == 0
+          and not any(name.startswith((".debug", "/")) for name in sections),
+          f"helligkeit.dll is not stripped, or has a time stamp: sections {sections}")
+    users = work / "dev-zip-user"
+    users.mkdir()
+    shutil.copy(unpacked / "helligkeit.dll", users)
+    for library in ("libhelligkeit.dll.a", "helligkeit.lib"):
+        exe = users / f"user-{library.split('.')[0]}.exe"
+        run("x86_64-w64-mingw32-gcc", "-std=c99", "-Wall", "-Wextra", "-Wpedantic", "-Werror",
+            "-I", unpacked, USER / "user.c", unpacked / library, "-o", exe)
+        check_user(f"Windows, {library}", [ROOT / "cmake" / "wine-run", ROOT / "build-win64" / "wine",
+                                           exe])
+
+
 # ---------------------------------------------------------------------------
-# The Debian package
+# The Debian packages
 
 
 DOC = "usr/share/doc/helligkeit"
@@ -195,6 +262,22 @@ DEB_FILES = ["usr/bin/helligkeit", *(f"{DOC}/{name}" for name in README_FILES),
 COPYRIGHT_FORMAT = "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
 # Libraries the program links, by the packages that hold them.
 SHARED_LIBRARIES = {"libc6", "libgcc-s1", "libstdc++6"}
+# The library's packages: their Architecture (ARCH: the build's machine),
+# Multi-Arch, Depends (None: read off the library, libc6 alone) and files
+# beside the copyright file and the changelog (TRIPLET: the machine's
+# multiarch folder; SO: the shared library, named by the project's version).
+LIBRARY_PACKAGES = {
+    "libhelligkeit1": ("ARCH", "same", None,
+                       ["usr/lib/TRIPLET/libhelligkeit.so.1", "usr/lib/TRIPLET/SO"]),
+    "libhelligkeit-dev": ("ARCH", "same", "libhelligkeit1 (= VERSION)", [
+        "usr/include/helligkeit.h", "usr/lib/TRIPLET/libhelligkeit.a",
+        "usr/lib/TRIPLET/libhelligkeit.so", "usr/lib/TRIPLET/pkgconfig/helligkeit.pc",
+        *(f"usr/lib/TRIPLET/cmake/helligkeit/helligkeit-{name}.cmake"
+          for name in ("config", "config-version", "targets", "targets-relwithdebinfo")),
+        "usr/share/man/man3/helligkeit.3.gz"]),
+    "python3-helligkeit": ("all", None, "python3, python3-numpy, libhelligkeit1 (>= VERSION)",
+                           ["usr/lib/python3/dist-packages/helligkeit/__init__.py"]),
+}
 
 
 def check_program_elf(program):
@@ -282,8 +365,92 @@ def check_changelog(text, version):
           f"the changelog's entries {[v for v, _ in entries]} are not NEWS.md's, newest {version}")
 
 
+def check_library_debs(build, arch, version, program_docs, work):
+    """The library's packages of the build for ARCH, and the Python module's
+    (for all machines): fields, files, the control files that tell dpkg of
+    the shared library, what the shared library exports, the documents. The
+    C user program, built with the machine's compiler and pkg-config's flags
+    from the packaged helligkeit.pc (its folders under the unpacked packages,
+    PKG_CONFIG_SYSROOT_DIR), runs against the packaged library (another
+    machine's under qemu-user); natively the Python module too. Returns the
+    packages, the folder they are unpacked in and the user program."""
+    triplet = output("dpkg-architecture", f"-a{arch}", "-qDEB_HOST_MULTIARCH").strip()
+    names = {"TRIPLET": triplet, "SO": f"libhelligkeit.so.{configured(build)}", "VERSION": version,
+             "ARCH": arch}
+
+    def named(text):
+        for placeholder, value in names.items():
+            text = text.replace(placeholder, value)
+        return text
+
+    root, packages = work / f"{arch}-library", []
+    for name, (architecture, multi_arch, depends, files) in LIBRARY_PACKAGES.items():
+        package = ROOT / "build" / f"{name}_{version}_{named(architecture)}.deb"
+        deb = DebFile(package)
+        fields = deb.debcontrol()
+        for field, value in {"Package": name, "Version": version, "Source": "helligkeit",
+                             "Architecture": named(architecture), "Multi-Arch": multi_arch,
+                             "Homepage": configured(build, "HELLIGKEIT_HOMEPAGE")}.items():
+            check(fields.get(field) == value,
+                  f"{package.name}: {field} is {fields.get(field)!r}, not {value!r}")
+        if depends:
+            check(fields["Depends"] == named(depends), f"{package.name}: Depends {fields['Depends']}")
+        else:
+            relations = PkgRelation.parse_relations(fields["Depends"])
+            check([[(one["name"], one["version"][0])] for group in relations for one in group]
+                  == [[("libc6", ">=")]], f"{package.name}: Depends {fields['Depends']}")
+        doc = f"usr/share/doc/{name}"
+        held = sorted(member.name.removeprefix("./") for member in deb.data.tgz().getmembers()
+                      if not member.isdir())
+        check(held == sorted(named(path) for path in files + [f"{doc}/changelog.gz",
+                                                              f"{doc}/copyright"]),
+              f"{package.name} holds {held}")
+        deb.data.tgz().extractall(root)
+        for document in ("changelog.gz", "copyright"):
+            check((root / doc / document).read_bytes() == (program_docs / document).read_bytes(),
+                  f"{package.name}'s {document} is not the program's")
+        if name == "libhelligkeit1":
+            control = {part: deb.control.get_content(part, encoding="utf-8")
+                       for part in ("shlibs", "symbols", "triggers")}
+            symbols = re.findall(r"^ (\S+)@Base ", control["symbols"], re.M)
+            check(control["shlibs"] == f"libhelligkeit 1 libhelligkeit1 (>= {version})\n"
+                  and control["triggers"] == "activate-noawait ldconfig\n"
+                  and control["symbols"].startswith("libhelligkeit.so.1 libhelligkeit1 #MINVER#\n")
+                  and symbols == exported_names(),
+                  f"{package.name}: shlibs, symbols or triggers wrong: {control}")
+        packages.append(package)
+
+    libdir = root / "usr" / "lib" / triplet
+    check_exports(libdir / "libhelligkeit.so.1")
+    page = root / "usr/share/man/man3/helligkeit.3.gz"
+    check(check_gzip(page) == (build / "documents" / "man" / "helligkeit.3").read_text(),
+          "the packaged helligkeit(3) is not the one the build made")
+    run("mandoc", "-Tlint", page)
+
+    env = {**os.environ, "PKG_CONFIG_SYSROOT_DIR": str(root),
+           "PKG_CONFIG_LIBDIR": str(libdir / "pkgconfig")}
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "helligkeit"], env=env, check=True,
+                           capture_output=True, text=True).stdout.split()
+    machine = next((machine for machine in machines() if machine.name == arch), None)
+    user = work / f"{arch}-user"
+    run(f"{machine.triplet}-gcc" if machine else "cc", "-std=c99", "-Wall", "-Wextra",
+        "-Wpedantic", "-Werror", USER / "user.c", "-o", user, *flags)
+    if machine:
+        cross = f"/usr/{machine.triplet}"
+        check_user(f"{arch}: C with the packaged library",
+                   [configured(build, "HELLIGKEIT_QEMU_PROGRAM"), "-L", cross,
+                    "-E", f"LD_LIBRARY_PATH={libdir}:{cross}/lib", user])
+    else:
+        env["LD_LIBRARY_PATH"] = str(libdir)
+        check_user(f"{arch}: C with the packaged library", [user], env)
+        env["PYTHONPATH"] = str(root / "usr/lib/python3/dist-packages")
+        check_user(f"{arch}: Python with the packaged module", ["/usr/bin/python3", USER / "user.py"],
+                   env)
+    return packages, root, user
+
+
 def check_deb(preset, version, work, install):
-    """The package of preset `deb` or `deb-ARCH`, whose build found qemu-user."""
+    """The packages of preset `deb` or `deb-ARCH`, whose build found qemu-user."""
     build = ROOT / f"build-{preset}"
     arch = preset.partition("-")[2]
     runner = [configured(build, "HELLIGKEIT_QEMU_PROGRAM")] if arch else []
@@ -314,25 +481,43 @@ def check_deb(preset, version, work, install):
     for page, document in MAN_PAGES.items():
         check_document(f"the package's {page}", check_gzip(unpacked / page), document, build)
         run("mandoc", "-Tlint", unpacked / page)
+    libraries, library_root, user = check_library_debs(build, arch, version, unpacked / DOC, work)
+    # The Python module's package, the same from every machine's build, is
+    # installed and checked with this machine's library.
+    if runner:
+        libraries = [path for path in libraries if not path.name.endswith("_all.deb")]
     # Debian's checker, with every tag shown: no error and no warning.
-    run("lintian", "-I", "--pedantic", "--fail-on", "error,warning", package)
+    run("lintian", "-I", "--pedantic", "--fail-on", "error,warning", package, *libraries)
 
     if install:
-        installed = subprocess.run(["dpkg-query", "-W", "helligkeit"], capture_output=True)
-        check(installed.returncode != 0, "helligkeit is installed already; not touching it")
-        run("apt-get", "install", "-y", "-qq", package, stdout=subprocess.DEVNULL)
+        names = [DebFile(path).debcontrol()["Package"] for path in [package, *libraries]]
+        states = subprocess.run(["dpkg-query", "-W", "-f", "${db:Status-Status} ${Package}\n",
+                                 *names], capture_output=True, text=True).stdout
+        check(not re.search(r"^installed ", states, re.M),
+              f"installed already, not touching them:\n{states}")
+        run("apt-get", "install", "-y", "-qq", package, *libraries, stdout=subprocess.DEVNULL)
         try:
             run(sys.executable, ROOT / "tests" / "e2e_test.py", *runner, "/usr/bin/helligkeit",
                 "--", E2E_CASE)
             for language, name_line in MAN_NAME_LINES.items():
                 check_man(language, name_line, work)
+            if runner:
+                # The system's loader finds the installed library.
+                check_user(f"{arch}: C with the installed library", [*runner, user])
+            else:
+                run(sys.executable, ROOT / "tools" / "check_library.py", "/usr")
         finally:
-            run("dpkg", "--remove", f"helligkeit:{arch}", stdout=subprocess.DEVNULL)
+            run("dpkg", "--remove", *(name if path.name.endswith("_all.deb") else f"{name}:{arch}"
+                                      for name, path in zip(names, [package, *libraries])),
+                stdout=subprocess.DEVNULL)
     else:
         run(sys.executable, ROOT / "tests" / "e2e_test.py", *runner, program, "--", E2E_CASE)
-    # The package's files, under the prefix rather than under usr/.
-    check_install(build, work / f"{preset}-install",
-                  {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES})
+    # The packages' files, under the prefix rather than under usr/: all but
+    # helligkeit.pc, which names the prefix.
+    files = {path.removeprefix("usr/"): unpacked / path for path in DEB_FILES}
+    files.update({str(path.relative_to(library_root / "usr")): path
+                  for path in library_root.rglob("*") if path.is_file() and path.name != "helligkeit.pc"})
+    check_install(build, work / f"{preset}-install", files)
 
 
 def check_man(language, name_line, work):
@@ -368,7 +553,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     debs = ["deb"] + [f"deb-{machine.name}" for machine in machines() if machine.released]
-    for workflow in ("zip", *debs):
+    for workflow in ("zip", "zip-dev", *debs):
         run("cmake", "--workflow", "--preset", workflow, stdout=subprocess.DEVNULL)
     versions = {configured(ROOT / f"build-{name}") for name in ("win64-package", *debs)}
     check(len(versions) == 1, f"the builds differ in version: {versions}")
@@ -377,6 +562,7 @@ def main(argv=None):
     work = Path(tempfile.mkdtemp(prefix="helligkeit-packages."))
     try:
         exe = check_zip(version, work)
+        check_dev_zip(version, work)
         check_install(ROOT / "build-win64-package", work / "win64",
                       {name: exe.parent / name for name in WINDOWS_FILES})
         for preset in debs:

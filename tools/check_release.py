@@ -19,8 +19,8 @@ Usage:
    of the downloads with a GNUPGHOME of their own: they show the
    fingerprint that `make release` printed, and find the signature good
    and every checksum OK.
-4. osslsigncode verifies the program in the zip and the installer, with
-   the authority's timestamp. Signed again without an authority, from a
+4. osslsigncode verifies the program in the zip, the DLL in the
+   developers' zip and the installer, with the authority's timestamp. Signed again without an authority, from a
    commit older than the certificate, the program is dated at its start.
 """
 
@@ -137,11 +137,13 @@ def verify(work, signed):
 
 def check_authenticode(work, dist, version):
     name = f"helligkeit-{version}-dirty-win64"
-    with zipfile.ZipFile(dist / f"{name}.zip") as zipped:
-        zipped.extractall(work / "zip")
+    for zip_name in (name, f"{name}-dev"):
+        with zipfile.ZipFile(dist / f"{zip_name}.zip") as zipped:
+            zipped.extractall(work / "zip")
     exe = work / "zip" / name / "helligkeit.exe"
     check_exe(exe, version, work, dirty=True)
-    for signed in (exe, dist / f"{name}.msi"):
+    dll = work / "zip" / f"{name}-dev" / "helligkeit.dll"
+    for signed in (exe, dll, dist / f"{name}.msi"):
         report = verify(work, signed)
         check("Timestamp Server Signature verification: ok" in report
               and "Issuer: /CN=helligkeit-ci-tsa-signer" in report,

@@ -50,18 +50,18 @@ def machine_presets(machine):
     if machine.released:
         presets["configurePresets"].append({
             "name": deb, "inherits": cross,
-            "displayName": f"{words} ({m}), for the Debian package: no tests",
+            "displayName": f"{words} ({m}), for the Debian packages: no tests",
             "binaryDir": f"${{sourceDir}}/build-deb-{m}",
-            "cacheVariables": {"BUILD_TESTING": "OFF"}})
+            "cacheVariables": {"BUILD_TESTING": "OFF", "CMAKE_INSTALL_PREFIX": "/usr"}})
         presets["buildPresets"].append({
             "name": deb, "inherits": "base",
-            "displayName": f"The {m} programs and the package's documents, no tests",
+            "displayName": f"The {m} programs, the library and the packages' documents, no tests",
             "configurePreset": deb})
         presets["packagePresets"].append({"name": deb, "configurePreset": deb,
                                           "packageDirectory": "${sourceDir}/build"})
         presets["workflowPresets"].append({
             "name": deb,
-            "displayName": f"Debian package for {words}: build/helligkeit_VERSION_{m}.deb",
+            "displayName": f"Debian packages for {words}: build/*_VERSION_{m}.deb",
             "steps": steps(deb, "configure", "build", "package")})
     return presets
 
