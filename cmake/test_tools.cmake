@@ -31,3 +31,13 @@ function(helligkeit_report_tests_not_run)
   message(NOTICE "${text}")
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL helligkeit_report_tests_not_run)
+
+# helligkeit_discover_tests(TARGET [ARGUMENTS...]) makes each case of the
+# GoogleTest program TARGET a CTest test, as gtest_discover_tests does with
+# the ARGUMENTS. The cases are listed when the tests run (under Wine or
+# qemu-user when cross-compiled), not when building. Listing them takes well
+# under a second, but a busy machine can make it take many: the time limit
+# only stops a listing that hangs.
+function(helligkeit_discover_tests target)
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${ARGN})
+endfunction()

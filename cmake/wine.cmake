@@ -4,10 +4,10 @@ if(NOT WIN32 OR NOT CMAKE_CROSSCOMPILING_EMULATOR)
   return()
 endif()
 
-# ctest lists each test program's cases by running it, within a time limit
-# of 5 s, before any test starts. A fresh Wine prefix takes about that long
-# to create, so ctest first has the emulator wrapper create it and start
-# Wine, without a limit.
+# ctest lists each test program's cases by running it, within a time limit,
+# before any test starts. A fresh Wine prefix takes several seconds to
+# create, more on a busy machine, so ctest first has the emulator wrapper
+# create it and start Wine, without a limit.
 set(emulator_command "")
 foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
   string(APPEND emulator_command " [==[${word}]==]")

@@ -240,8 +240,11 @@ class E2ECase(unittest.TestCase):
         return session
 
     def assertWholeRun(self, session: Session, expected: bytes):
-        self.assertEqual(bytes(session.out), expected)
-        self.assertEqual(session.proc.returncode, 0)
+        # How the run ended, and what an emulator said, tell a program that
+        # went wrong from one that never started.
+        ended = f"exit code {session.proc.returncode}, standard error {session.stderr()!r}"
+        self.assertEqual(bytes(session.out), expected, ended)
+        self.assertEqual(session.proc.returncode, 0, ended)
         # Wine may have its own say on standard error; the program has none.
         if not EMULATED:
             self.assertEqual(session.stderr(), b"")
