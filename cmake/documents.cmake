@@ -35,8 +35,10 @@ set(news_date ${CMAKE_MATCH_2})
 # sources are a git checkout. No date in the documents is later: a version
 # that NEWS.md dates after its last commit is dated by that commit.
 set(source_epoch "$ENV{SOURCE_DATE_EPOCH}")
-if(source_epoch STREQUAL "" AND EXISTS ${PROJECT_SOURCE_DIR}/.git)
+if(EXISTS ${PROJECT_SOURCE_DIR}/.git)
   find_package(Git QUIET)
+endif()
+if(source_epoch STREQUAL "")
   if(GIT_FOUND)
     execute_process(COMMAND ${GIT_EXECUTABLE} -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
                     OUTPUT_VARIABLE source_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
@@ -131,8 +133,14 @@ if(NOT WIN32)
 
   # A native package has one changelog, changelog.gz in Debian's format: it
   # is made from NEWS.md, an entry for each section with the same items,
-  # dated when its version counts as released and signed by the maintainer.
-  set(changelog "")
+  # signed by the maintainer and dated when its version counts as released:
+  # the time of the commit that added its section, within its day and not
+  # after noon UTC, nor after the sources' time (the day's noon or the
+  # sources' time for a section not yet committed). So an entry keeps its
+  # time from release to release, and two releases of one day get times of
+  # their own; each entry is made at least a second later than the one
+  # before, as Debian's tools require.
+  set(entries 0)
   string(APPEND news "\n## ") # a last heading ends the last section
   string(FIND "${news}" "\n## " start)
   while(TRUE)
@@ -148,9 +156,28 @@ if(NOT WIN32)
     endif()
     set(version ${CMAKE_MATCH_1})
     string(STRIP "${CMAKE_MATCH_3}" items)
-    helligkeit_release_time(${CMAKE_MATCH_2} time)
-    execute_process(COMMAND date -u -R -d @${time} OUTPUT_VARIABLE date
+    set(day ${CMAKE_MATCH_2})
+    set(added "")
+    if(GIT_FOUND)
+      # The commits that changed how often the heading occurs, newest first:
+      # the last one added it.
+      execute_process(COMMAND ${GIT_EXECUTABLE} -C ${PROJECT_SOURCE_DIR} log --format=%ct
+                              "-S## ${version} (" -- NEWS.md
+                      OUTPUT_VARIABLE added OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+      string(REGEX REPLACE ".*\n" "" added "${added}")
+    endif()
+    execute_process(COMMAND date -u -d "${day} 00:00" +%s OUTPUT_VARIABLE midnight
                     OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    math(EXPR time "${midnight} + 12 * 3600")
+    if(added MATCHES "^[0-9]+$" AND added LESS time)
+      set(time ${added})
+      if(time LESS midnight)
+        set(time ${midnight})
+      endif()
+    endif()
+    if(source_epoch AND source_epoch LESS time)
+      set(time ${source_epoch})
+    endif()
     # `- ` starts an item and two spaces continue it; Debian's changelog
     # indents both by two more and starts an item with `* `.
     string(REPLACE "\n" "\n  " items "\n${items}")
@@ -159,10 +186,26 @@ if(NOT WIN32)
       message(FATAL_ERROR "NEWS.md: the section for ${version} holds more than list items")
     endif()
     string(REGEX REPLACE "\n  \n" "\n\n" items "${items}")
-    string(APPEND changelog "helligkeit (${version}) unstable; urgency=medium\n${items}\n\n"
-                            " -- ${HELLIGKEIT_MAINTAINER}  ${date}\n\n")
+    # Kept for the dating below, newest first, in variables of their own (the
+    # items may hold semicolons, which a list would split at).
+    set(entry_${entries} "helligkeit (${version}) unstable; urgency=medium\n${items}\n\n")
+    set(time_${entries} ${time})
+    math(EXPR entries "${entries} + 1")
     set(start ${end})
   endwhile()
+  set(changelog "")
+  set(previous 0)
+  math(EXPR last "${entries} - 1")
+  foreach(entry RANGE ${last} 0 -1)
+    set(time ${time_${entry}})
+    if(NOT time GREATER previous)
+      math(EXPR time "${previous} + 1")
+    endif()
+    set(previous ${time})
+    execute_process(COMMAND date -u -R -d @${time} OUTPUT_VARIABLE date
+                    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    set(changelog "${entry_${entry}} -- ${HELLIGKEIT_MAINTAINER}  ${date}\n\n${changelog}")
+  endforeach()
   string(STRIP "${changelog}" changelog)
   # Rewritten only where it changes (configure_file copies only then).
   file(WRITE ${documents}/changelog.new "${changelog}\n")
