@@ -134,7 +134,7 @@ else()
     helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.dll\"
                     [==[${HELLIGKEIT_HOMEPAGE}]==])
   " COMPONENT dev_zip EXCLUDE_FROM_ALL)
-  install(FILES ${HELLIGKEIT_MSVC_IMPORT_LIBRARY} ${PROJECT_SOURCE_DIR}/curve/helligkeit.def
+  install(FILES ${HELLIGKEIT_MSVC_IMPORT_LIBRARY} ${HELLIGKEIT_DEF_FILE}
                 ${PROJECT_SOURCE_DIR}/curve/helligkeit.h ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL)
   install(FILES ${documents}/library-windows.md DESTINATION . RENAME README.md
@@ -222,9 +222,9 @@ else()
   # trigger that brings the loader's cache up to date when it comes or
   # goes, and what a program built against it depends on, read off the
   # program by dpkg-shlibdeps: the version of this package that first had
-  # each function it calls (the symbols file, from cmake/debian/symbols,
-  # where a new function goes with the version it comes in), or this
-  # version (shlibs).
+  # each function it calls (the symbols file: cmake/debian/symbols with a
+  # line for each function of helligkeit.h and the version it came in), or
+  # this version (shlibs).
   # CPack would run ldconfig from scripts of the package where it reads
   # the Depends off the library itself: Depends is read off it before
   # packaging instead, by cmake/cpack_project.cmake.
@@ -232,6 +232,13 @@ else()
   file(WRITE ${control}/triggers "activate-noawait ldconfig\n")
   file(WRITE ${control}/shlibs
        "libhelligkeit ${HELLIGKEIT_SOVERSION} ${deb_library} (>= ${version})\n")
+  set(symbols "")
+  foreach(line IN LISTS HELLIGKEIT_EXPORTS)
+    string(REPLACE " " ";" line "${line}")
+    list(GET line 0 name)
+    list(GET line 1 since)
+    string(APPEND symbols " ${name}@Base ${since}\n")
+  endforeach()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/symbols ${control}/symbols @ONLY)
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
       ${control}/shlibs ${control}/symbols ${control}/triggers)

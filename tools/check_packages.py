@@ -224,8 +224,8 @@ def check_dev_zip(version, work):
         zipped.extractall(work / "dev-zip")
     unpacked = work / "dev-zip" / folder
     for name, source in (("LICENSE", ROOT / "LICENSE"),
-                         ("helligkeit.def", ROOT / "curve" / "helligkeit.def"),
-                         ("helligkeit.h", build / "curve" / "include" / "helligkeit.h")):
+                         ("helligkeit.def", build / "curve" / "helligkeit.def"),
+                         ("helligkeit.h", ROOT / "curve" / "helligkeit.h")):
         check((unpacked / name).read_bytes() == source.read_bytes(), f"the zip's {name} is not {source}")
     check_document("the developers' zip's README.md", (unpacked / "README.md").read_text(),
                    "library-windows.md", build)

@@ -64,6 +64,20 @@ def set_project_version(header, version):
     Path(header).write_text(text)
 
 
+def exports(header=HEADER):
+    """The library's functions as (name, version), in the header's order:
+    each is declared on a line that begins with HELLIGKEIT_API, after a
+    comment that ends with "Since VERSION." (the version it came in)."""
+    text = Path(header).read_text()
+    found = re.findall(r"Since ([0-9]+\.[0-9]+\.[0-9]+)\. \*/\nHELLIGKEIT_API [^(;]*?\b"
+                       r"(helligkeit_\w+)\(", text)
+    declared = re.findall(r"^HELLIGKEIT_API ", text, re.M)
+    check(found and len(found) == len(declared),
+          f"{header}: {len(declared)} functions, {len(found)} of them after a comment that "
+          "ends with the version they came in, \"Since VERSION.\"")
+    return [(name, version) for version, name in found]
+
+
 class Machine(NamedTuple):
     """A line of cmake/machines.txt, which says what each column is."""
     name: str
