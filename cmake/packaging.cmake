@@ -118,7 +118,10 @@ else()
   # helligkeit.dll, signed as the program is; its import library for
   # MinGW-w64, libhelligkeit.dll.a, and for Microsoft's linker,
   # helligkeit.lib; the list of exports those are made from, helligkeit.def;
-  # the header; the licence, and a README that says how to build with them.
+  # the static library for MinGW-w64, libhelligkeit_static.a (so named that
+  # -lhelligkeit still finds the import library), its debug information
+  # stripped as the Debian package's is; the header; the licence, and a
+  # README that says how to build with them.
   # Only that package installs them (EXCLUDE_FROM_ALL). The DLL's PE header
   # keeps the linker's zero time stamp through strip, as the program's does.
   install(CODE [[
@@ -139,6 +142,15 @@ else()
           DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL)
   install(FILES ${documents}/library-windows.md DESTINATION . RENAME README.md
           COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(FILES $<TARGET_FILE:helligkeit_static> DESTINATION . RENAME libhelligkeit_static.a
+          COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND [==[${CMAKE_STRIP}]==] --strip-debug --enable-deterministic-archives
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/libhelligkeit_static.a\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endif()
+  " COMPONENT dev_zip EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME helligkeit)
