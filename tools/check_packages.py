@@ -37,7 +37,8 @@ and `deb-ARCH` workflow presets, then checks:
 - each machine's library packages, libhelligkeit1 and libhelligkeit-dev
   (Multi-Arch: same), and python3-helligkeit: fields, Depends, files, the
   shlibs, symbols and ldconfig trigger, the shared library's SONAME and
-  exports (helligkeit_* alone, those of the symbols file), the documents;
+  exports (helligkeit_* alone, those of the symbols file, each with the
+  version helligkeit.h says it came in), the documents;
   the library's C user program, built with the machine's compiler and the
   packaged helligkeit.pc, run against the packaged library (under
   qemu-user on another machine), and natively the Python module too;
@@ -78,7 +79,7 @@ from debian.debfile import DebFile
 
 from check_documents import check_document
 from check_library import USER, check_archive, check_exports, check_user, exported_names
-from tool_support import ROOT, check, configured, fail, machines, output, run
+from tool_support import ROOT, check, configured, exports, fail, machines, output, run
 
 MAX_EXE_BYTES = 512 * 1024
 FILE_DESCRIPTION = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
@@ -251,11 +252,11 @@ def check_dev_zip(version, work):
     check_document("the developers' zip's README.md", (unpacked / "README.md").read_text(),
                    "library-windows.md", build)
     dll = pefile.PE(str(unpacked / "helligkeit.dll"))
-    exports = sorted(symbol.name.decode() for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols)
+    exported = sorted(symbol.name.decode() for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols)
     imports = {entry.dll.decode().lower() for entry in dll.DIRECTORY_ENTRY_IMPORT}
     sections = [section.Name.rstrip(b"\0").decode() for section in dll.sections]
-    check(exports == exported_names() and imports <= WINDOWS_DLLS,
-          f"helligkeit.dll exports {exports} and imports {sorted(imports)}")
+    check(exported == exported_names() and imports <= WINDOWS_DLLS,
+          f"helligkeit.dll exports {exported} and imports {sorted(imports)}")
     check(dll.FILE_HEADER.TimeDateStamp == 0 and dll.FILE_HEADER.NumberOfSymbols == 0
           and not any(name.startswith((".debug", "/")) for name in sections),
           f"helligkeit.dll is not stripped, or has a time stamp: sections {sections}")
@@ -439,11 +440,11 @@ def check_library_debs(build, arch, version, program_docs, work):
         if name == "libhelligkeit1":
             control = {part: deb.control.get_content(part, encoding="utf-8")
                        for part in ("shlibs", "symbols", "triggers")}
-            symbols = re.findall(r"^ (\S+)@Base ", control["symbols"], re.M)
+            symbols = re.findall(r"^ (\S+)@Base (\S+)$", control["symbols"], re.M)
             check(control["shlibs"] == f"libhelligkeit 1 libhelligkeit1 (>= {version})\n"
                   and control["triggers"] == "activate-noawait ldconfig\n"
                   and control["symbols"].startswith("libhelligkeit.so.1 libhelligkeit1 #MINVER#\n")
-                  and symbols == exported_names(),
+                  and sorted(symbols) == sorted(exports()),
                   f"{package.name}: shlibs, symbols or triggers wrong: {control}")
         packages.append(package)
 
