@@ -132,7 +132,11 @@ if(NOT WIN32)
   # A native package has one changelog, changelog.gz in Debian's format: it
   # is made from NEWS.md, an entry for each section with the same items,
   # dated when its version counts as released and signed by the maintainer.
+  # Each entry is dated before the one above it, as Debian requires, also
+  # where two versions of one day both count from the sources' time: the
+  # older one then a second before.
   set(changelog "")
+  set(newer_time "")
   string(APPEND news "\n## ") # a last heading ends the last section
   string(FIND "${news}" "\n## " start)
   while(TRUE)
@@ -149,6 +153,10 @@ if(NOT WIN32)
     set(version ${CMAKE_MATCH_1})
     string(STRIP "${CMAKE_MATCH_3}" items)
     helligkeit_release_time(${CMAKE_MATCH_2} time)
+    if(newer_time AND NOT time LESS newer_time)
+      math(EXPR time "${newer_time} - 1")
+    endif()
+    set(newer_time ${time})
     execute_process(COMMAND date -u -R -d @${time} OUTPUT_VARIABLE date
                     OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
     # `- ` starts an item and two spaces continue it; Debian's changelog
