@@ -7,11 +7,11 @@ namespace {
 
 // The working table. Allocated once from the default memory resource and
 // never freed on its own: it lives until that resource is released.
-SegmentTable* table = nullptr;
+helligkeit::SegmentTable* table = nullptr;
 
 // Where the table goes when no memory can be had for it, so that the
 // brightness comes out the same. Zero-filled, it costs nothing at start-up.
-constinit SegmentTable spare_table{};
+constinit helligkeit::SegmentTable spare_table{};
 
 }  // namespace
 
@@ -19,14 +19,14 @@ void LoadSegmentTable() {
   // new_object value-initialises the table, so every entry, index 0 included,
   // starts at 0.0.
   try {
-    table = std::pmr::polymorphic_allocator<>{}.new_object<SegmentTable>();
+    table = std::pmr::polymorphic_allocator<>{}.new_object<helligkeit::SegmentTable>();
   } catch (const std::bad_alloc&) {
-    spare_table = SegmentTable{};
+    spare_table = helligkeit::SegmentTable{};
     table = &spare_table;
   }
-  FillSegmentTable(*table);
+  helligkeit::FillSegmentTable(*table);
 }
 
 double EvaluateBrightness(double wavelength) {
-  return Brightness(*table, wavelength);
+  return helligkeit::Brightness(*table, wavelength);
 }

@@ -19,6 +19,8 @@
 
 namespace {
 
+using helligkeit::SegmentTable;
+
 using Column = double[SegmentTable::kRows + 1];
 constexpr Column SegmentTable::*kColumns[] = {&SegmentTable::lower, &SegmentTable::upper,
                                               &SegmentTable::c0,    &SegmentTable::c1,

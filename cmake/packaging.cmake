@@ -118,7 +118,10 @@ else()
   # helligkeit.dll, signed as the program is; its import library for
   # MinGW-w64, libhelligkeit.dll.a, and for Microsoft's linker,
   # helligkeit.lib; the list of exports those are made from, helligkeit.def;
-  # the header; the licence, and a README that says how to build with them.
+  # the static library for MinGW-w64, libhelligkeit_static.a (so named that
+  # -lhelligkeit still finds the import library), its debug information
+  # stripped as the Debian package's is; the header; the licence, and a
+  # README that says how to build with them.
   # Only that package installs them (EXCLUDE_FROM_ALL). The DLL's PE header
   # keeps the linker's zero time stamp through strip, as the program's does.
   install(CODE [[
@@ -134,11 +137,20 @@ else()
     helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.dll\"
                     [==[${HELLIGKEIT_HOMEPAGE}]==])
   " COMPONENT dev_zip EXCLUDE_FROM_ALL)
-  install(FILES ${HELLIGKEIT_MSVC_IMPORT_LIBRARY} ${PROJECT_SOURCE_DIR}/curve/helligkeit.def
-                ${PROJECT_BINARY_DIR}/curve/include/helligkeit.h ${PROJECT_SOURCE_DIR}/LICENSE
+  install(FILES ${HELLIGKEIT_MSVC_IMPORT_LIBRARY} ${HELLIGKEIT_DEF_FILE}
+                ${PROJECT_SOURCE_DIR}/curve/helligkeit.h ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL)
   install(FILES ${documents}/library-windows.md DESTINATION . RENAME README.md
           COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(FILES $<TARGET_FILE:helligkeit_static> DESTINATION . RENAME libhelligkeit_static.a
+          COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND [==[${CMAKE_STRIP}]==] --strip-debug --enable-deterministic-archives
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/libhelligkeit_static.a\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endif()
+  " COMPONENT dev_zip EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME helligkeit)
@@ -222,9 +234,9 @@ else()
   # trigger that brings the loader's cache up to date when it comes or
   # goes, and what a program built against it depends on, read off the
   # program by dpkg-shlibdeps: the version of this package that first had
-  # each function it calls (the symbols file, from cmake/debian/symbols,
-  # where a new function goes with the version it comes in), or this
-  # version (shlibs).
+  # each function it calls (the symbols file: cmake/debian/symbols with a
+  # line for each function of helligkeit.h and the version it came in), or
+  # this version (shlibs).
   # CPack would run ldconfig from scripts of the package where it reads
   # the Depends off the library itself: Depends is read off it before
   # packaging instead, by cmake/cpack_project.cmake.
@@ -232,6 +244,13 @@ else()
   file(WRITE ${control}/triggers "activate-noawait ldconfig\n")
   file(WRITE ${control}/shlibs
        "libhelligkeit ${HELLIGKEIT_SOVERSION} ${deb_library} (>= ${version})\n")
+  set(symbols "")
+  foreach(line IN LISTS HELLIGKEIT_EXPORTS)
+    string(REPLACE " " ";" line "${line}")
+    list(GET line 0 name)
+    list(GET line 1 since)
+    string(APPEND symbols " ${name}@Base ${since}\n")
+  endforeach()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/symbols ${control}/symbols @ONLY)
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
       ${control}/shlibs ${control}/symbols ${control}/triggers)

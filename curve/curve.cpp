@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <iterator>
 
+namespace helligkeit {
+
 namespace {
 
 // The stored rows, row after row: lower, upper, c0, c1, c2, c3. Generated
@@ -104,3 +106,5 @@ void BrightnessOfEach(const SegmentTable& table, const double* wavelengths, doub
     brightness[i] = Brightness(table, wavelengths[i]);
   }
 }
+
+}  // namespace helligkeit

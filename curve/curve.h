@@ -1,9 +1,12 @@
 // The brightness curve: 87 cubic segments over 380-780 nm, stored once as
 // constant data, and the one evaluation of it that the program and the
-// library share.
+// library share. All of it is in namespace helligkeit, so that none of its
+// names can clash with those of a program that links the static library.
 #pragma once
 
 #include <cstddef>
+
+namespace helligkeit {
 
 // Six parallel arrays, one per column of the stored rows. Row k (1..87) is
 // at index k; index 0 is never used and stays 0.0.
@@ -34,3 +37,5 @@ double Brightness(const SegmentTable& table, double wavelength);
 // `wavelengths` itself.
 void BrightnessOfEach(const SegmentTable& table, const double* wavelengths, double* brightness,
                       std::size_t count);
+
+}  // namespace helligkeit

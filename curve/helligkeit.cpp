@@ -37,15 +37,19 @@ struct DoublePrecision {};
 
 extern "C" double helligkeit_brightness(double wavelength_nm) {
   [[maybe_unused]] const DoublePrecision precision;
-  return Brightness(kSegmentTable, wavelength_nm);
+  return helligkeit::Brightness(helligkeit::kSegmentTable, wavelength_nm);
 }
 
 extern "C" void helligkeit_brightness_n(const double* wavelengths_nm, double* brightness,
                                         size_t count) {
   [[maybe_unused]] const DoublePrecision precision;
-  BrightnessOfEach(kSegmentTable, wavelengths_nm, brightness, count);
+  helligkeit::BrightnessOfEach(helligkeit::kSegmentTable, wavelengths_nm, brightness, count);
 }
 
 extern "C" const char* helligkeit_version(void) {
   return HELLIGKEIT_VERSION;
+}
+
+extern "C" unsigned helligkeit_version_number(void) {
+  return HELLIGKEIT_VERSION_NUMBER;
 }

@@ -5,19 +5,26 @@
 Usage:
     tools/check_library.py PREFIX
     tools/check_library.py --run COMMAND...
+    tools/check_library.py --archive NM LIBRARY
 
 PREFIX is where the library is installed (`cmake --install BUILD --prefix
 PREFIX`, or /usr once the packages are). With only the files installed
 there, this builds tests/library_user/user.c with `pkg-config --cflags
---libs helligkeit` and the CMake project tests/library_user with
-find_package(helligkeit), against the shared and the static library, runs
-the three programs, and runs tests/library_user/user.py with the Python
-module; the program, where PREFIX has it, is run on every wavelength of the
-table too. The shared library must export the helligkeit_* functions alone
-and need no C++ library.
+--libs helligkeit` and, linked statically beside clash.c, with `pkg-config
+--static`, and the CMake project tests/library_user with
+find_package(helligkeit) (CMAKE_USERS), runs the programs, and runs
+tests/library_user/user.py with the Python module; the program, where
+PREFIX has it, is run on every wavelength of the table too. The shared
+library must export the functions of helligkeit.h alone and need no C++
+library; the static library must define no global name outside the
+library's own (see --archive).
 
 --run runs a user.c built elsewhere (COMMAND ends with the program; a
 Windows program under Wine, another machine's under qemu).
+
+--archive checks with NM (of the library's machine) that the static
+LIBRARY defines no global symbol but the C interface's, helligkeit_*, and
+C++ names in namespace helligkeit, so that none can clash with a program's.
 
 Every result must be the double the table's own scan of the rows of
 curve/segment_data.inc gives, bit for bit, in the library's single and
@@ -37,7 +44,7 @@ from pathlib import Path
 
 from generate_segments import evaluate, knots
 from plot_curve import read_table
-from tool_support import ROOT, check, output, run
+from tool_support import ROOT, check, exports, output, project_version, run
 
 sys.path.insert(0, str(ROOT / "tests"))
 from test_support import report_text, utf16, whole_output  # noqa: E402
@@ -54,6 +61,9 @@ WAVELENGTHS = [
     # rounds to a double.
     ("490.1343", "490.13", "45.116"),
     ("490.96915", "490.97", "47.893"),
+    # The largest and the smallest result (helligkeit(3)).
+    ("569.9999999968063", "570.00", "99.240"),
+    ("413.08102090671883", "413.08", "0.577"),
     ("379.999", "380.00", "0.000"),
     ("379.99999999999994", "380.00", "0.000"),
     ("780.0000000000001", "780.00", "0.000"),
@@ -85,23 +95,32 @@ def scan(rows, nm):
     return result
 
 
-def project_version():
-    found = re.search(r"project\(helligkeit VERSION ([0-9.]+)",
-                      (ROOT / "CMakeLists.txt").read_text())
-    check(found, "no project version in CMakeLists.txt")
-    return found.group(1)
+# The programs of the CMake project tests/library_user: (name, how it links
+# the library).
+CMAKE_USERS = [
+    ("user_shared", "shared"),
+    ("user_static", "static"),
+    ("user_clash", "static, beside globals named like the library's internals"),
+    ("user_plugged", "static, inside a shared object built with -fvisibility=hidden"),
+]
 
 
 def check_user(name, command, env=None):
-    """Runs a user program on the table and compares what it prints."""
+    """Runs a user program on the table and compares what it prints: the
+    library's and the header's version, then (where the user prints them)
+    the same as numbers, then a line for each wavelength."""
     rows = read_table(ROOT / "curve" / "segment_data.inc")
     wavelengths = table()
     arguments = [f"{bits(float(typed)):016x}" for typed, _, _ in wavelengths]
     printed = subprocess.run([str(word) for word in command] + arguments, env=env, check=True,
                              capture_output=True, text=True).stdout.splitlines()
     version = project_version()
-    check(printed and printed[0].split() == [version, version],
-          f"{name}: versions {printed[:1]}, expected {version} for the library and the header")
+    major, minor, patch = (int(part) for part in version.split("."))
+    number = str(major * 10000 + minor * 100 + patch)
+    versions = printed[0].split() if printed else []
+    check(versions[:2] == [version, version] and versions[2:] in ([], [number, number]),
+          f"{name}: versions {printed[:1]}, expected {version} for the library and the header "
+          f"(and {number} as numbers)")
     check(len(printed) == len(wavelengths) + 1, f"{name}: {len(printed) - 1} results, "
           f"expected {len(wavelengths)}")
     for (typed, shown, brightness), line in zip(wavelengths, printed[1:]):
@@ -127,9 +146,38 @@ def check_program(program):
 
 
 def exported_names():
-    """The functions the library exports, as curve/helligkeit.def lists them."""
-    lines = (ROOT / "curve" / "helligkeit.def").read_text().splitlines()
-    return sorted(line.strip() for line in lines if line.startswith(" ") and line.strip())
+    """The functions the library exports, as helligkeit.h declares them."""
+    return sorted(name for name, _ in exports())
+
+
+def check_archive(nm, archive):
+    """The static library defines global symbols of the C interface and of
+    namespace helligkeit alone (nm -C shows C++ names as written), bar the
+    weak copies of the C++ library's templates that a build without
+    optimisation keeps, which give way to any other definition. MinGW-w64
+    adds a pointer .refptr.NAME for each variable NAME of another object
+    that an object reads; it counts as NAME, which nm does not demangle."""
+    listed = [line.split(" ", 2) for line in
+              output(nm, "-g", "-C", "--defined-only", archive).splitlines()]
+    symbols = [(kind, name) for _, kind, name in (words for words in listed if len(words) == 3)]
+    names = [name for kind, name in symbols
+             if not (kind in "WVu" and name.startswith(("std::", "__gnu_cxx::")))]
+    foreign = [name for name in names if not name.removeprefix(".refptr.").startswith(
+        ("helligkeit_", "helligkeit::", "_ZN10helligkeit", "_ZNK10helligkeit"))]
+    check(names and not foreign, f"{archive} defines global symbols outside helligkeit_* and "
+          f"namespace helligkeit: {foreign}")
+    print(f"{Path(archive).name}: {len(names)} global symbols, each helligkeit_* or helligkeit::")
+
+
+def check_hidden(shared_object):
+    """A user's shared object, built with -fvisibility=hidden, that links the
+    static library exports nothing of the library."""
+    symbols = [line.split() for line in
+               output("readelf", "-W", "--dyn-syms", shared_object).splitlines()]
+    leaked = [words[7] for words in symbols if len(words) > 7 and words[6] != "UND"
+              and "helligkeit" in words[7]]
+    check(not leaked, f"{shared_object} exports {leaked} of the static library")
+    print(f"{Path(shared_object).name}: exports nothing of the static library")
 
 
 def check_exports(library):
@@ -164,17 +212,25 @@ def check_prefix(prefix, work):
     check_exports(libdir / "libhelligkeit.so.1")
     env["LD_LIBRARY_PATH"] = str(libdir)
 
-    flags = subprocess.run(pkg_config + ["--cflags", "--libs", "helligkeit"], env=env,
-                           check=True, capture_output=True, text=True).stdout.split()
-    run("cc", "-std=c99", "-Wall", "-Wextra", "-Wpedantic", "-Werror", USER / "user.c",
-        "-o", work / "user_pkgconfig", *flags)
-    check_user("C with pkg-config", [work / "user_pkgconfig"], env)
+    check_archive("nm", libdir / "libhelligkeit.a")
+
+    for name, static, sources in (("user_pkgconfig", [], ["user.c"]),
+                                  ("user_pkgconfig_static", ["--static"], ["user.c", "clash.c"])):
+        flags = subprocess.run(pkg_config + ["--cflags", "--libs", *static, "helligkeit"], env=env,
+                               check=True, capture_output=True, text=True).stdout.split()
+        check(("-DHELLIGKEIT_STATIC" in flags) == bool(static),
+              f"pkg-config {' '.join(static)} gives {flags}")
+        run("cc", "-std=c99", "-Wall", "-Wextra", "-Wpedantic", "-Werror",
+            *(USER / source for source in sources), "-o", work / name, *flags,
+            *(["-static"] if static else []))
+        check_user(f"C with pkg-config {' '.join(static)}".rstrip(), [work / name], env)
 
     run("cmake", "-S", USER, "-B", work / "cmake", f"-DCMAKE_PREFIX_PATH={prefix}",
         stdout=subprocess.DEVNULL)
     run("cmake", "--build", work / "cmake", stdout=subprocess.DEVNULL)
-    check_user("C with CMake, shared", [work / "cmake" / "user_shared"], env)
-    check_user("C with CMake, static", [work / "cmake" / "user_static"], env)
+    for name, linked in CMAKE_USERS:
+        check_user(f"C with CMake, {linked}", [work / "cmake" / name], env)
+    check_hidden(work / "cmake" / "libuser_hidden.so")
 
     modules = prefix / "lib" / "python3" / "dist-packages"
     check((modules / "helligkeit" / "__init__.py").is_file(), f"no Python module in {modules}")
@@ -189,6 +245,9 @@ def check_prefix(prefix, work):
 def main(argv):
     if len(argv) > 2 and argv[1] == "--run":
         check_user(Path(argv[-1]).name, argv[2:])
+        return 0
+    if len(argv) == 4 and argv[1] == "--archive":
+        check_archive(argv[2], argv[3])
         return 0
     if len(argv) != 2 or argv[1].startswith("-"):
         print(__doc__.split("Usage:\n")[1].split("\n\n")[0], file=sys.stderr)

@@ -18,10 +18,13 @@ and `deb-ARCH` workflow presets, then checks:
   throughout); its dialogue under Wine;
 - the developers' zip: one folder with helligkeit.dll (exporting the C
   interface alone, importing only Windows' own DLLs, stripped, no time
-  stamp), its import libraries libhelligkeit.dll.a and helligkeit.lib,
-  helligkeit.def, the header, LICENSE and its README; the library's C user
+  stamp, a German version resource), its import libraries
+  libhelligkeit.dll.a and helligkeit.lib, helligkeit.def, the static library
+  libhelligkeit_static.a (no global names but the library's own, no debug
+  information), the header, LICENSE and its README; the library's C user
   program built with MinGW-w64 against the zip's header and each import
-  library alone, run under Wine on check_library.py's table;
+  library alone, and against the static library beside globals named like
+  its internals, run under Wine on check_library.py's table;
 - each program package: `helligkeit` VERSION for ARCH, the configured home
   page, the Depends that dpkg-shlibdeps reads off its program (libc6,
   libgcc-s1, libstdc++6 of ARCH, each with a least version); the stripped,
@@ -34,7 +37,8 @@ and `deb-ARCH` workflow presets, then checks:
 - each machine's library packages, libhelligkeit1 and libhelligkeit-dev
   (Multi-Arch: same), and python3-helligkeit: fields, Depends, files, the
   shlibs, symbols and ldconfig trigger, the shared library's SONAME and
-  exports (helligkeit_* alone, those of the symbols file), the documents;
+  exports (helligkeit_* alone, those of the symbols file, each with the
+  version helligkeit.h says it came in), the documents;
   the library's C user program, built with the machine's compiler and the
   packaged helligkeit.pc, run against the packaged library (under
   qemu-user on another machine), and natively the Python module too;
@@ -74,11 +78,12 @@ from debian.deb822 import PkgRelation
 from debian.debfile import DebFile
 
 from check_documents import check_document
-from check_library import USER, check_exports, check_user, exported_names
-from tool_support import ROOT, check, configured, fail, machines, output, run
+from check_library import USER, check_archive, check_exports, check_user, exported_names
+from tool_support import ROOT, check, configured, exports, fail, machines, output, run
 
 MAX_EXE_BYTES = 512 * 1024
 FILE_DESCRIPTION = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
+DLL_DESCRIPTION = f"{FILE_DESCRIPTION}, C-Bibliothek"
 LEGAL_COPYRIGHT = "\u00a9 2026 the helligkeit authors, MIT-Lizenz"
 # German (Germany), and UTF-16 for the strings.
 GERMAN = 0x0407
@@ -145,7 +150,13 @@ def check_exe(exe, version, work, dirty=False):
     check(not any(stamps), f"{exe.name}: resource directories with time stamps {stamps}")
     sizes = icon_sizes(exe, work)
     check(sizes == ICON_SIZES, f"{exe.name}'s icon has the sizes {sizes}, not {ICON_SIZES}")
+    check_version_resource(exe.name, pe, version, FILE_DESCRIPTION, dirty)
 
+
+def check_version_resource(name, pe, version, description, dirty=False):
+    """The version resource of the program or the DLL NAME: German, of
+    VERSION, described as DESCRIPTION, VERSION-dirty and flagged as a
+    private build where DIRTY."""
     # One language throughout: the resource directory, the string table's
     # name (language and code page in hex) and the translation.
     languages = [language.id for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries
@@ -158,7 +169,7 @@ def check_exe(exe, version, work, dirty=False):
                     for var in getattr(block, "Var", [])]
     check(languages == [GERMAN] and table_names == [f"{GERMAN:04X}{UNICODE_CODE_PAGE:04X}"]
           and translations == [f"{GERMAN:#06x} {UNICODE_CODE_PAGE:#06x}"],
-          f"{exe.name}: the version resource's language is {languages} in the resource "
+          f"{name}: the version resource's language is {languages} in the resource "
           f"directory, string tables {table_names}, translations {translations}; "
           f"not {GERMAN:#06x} with code page {UNICODE_CODE_PAGE} throughout")
     fixed = pe.VS_FIXEDFILEINFO[0]
@@ -169,16 +180,16 @@ def check_exe(exe, version, work, dirty=False):
     check(versions == [four_parts] * 2, f"fixed versions {versions}, not {four_parts}")
     strings = {name.decode(): value.decode() for table in tables
                for name, value in table.entries.items()}
-    print(f"{exe.name}: version {four_parts}, flags {fixed.FileFlags:#x}, {strings}")
+    print(f"{name}: version {four_parts}, flags {fixed.FileFlags:#x}, {strings}")
     shown = f"{version}-dirty" if dirty else version
-    expected = {"FileDescription": FILE_DESCRIPTION, "ProductName": "helligkeit",
+    expected = {"FileDescription": description, "ProductName": "helligkeit",
                 "FileVersion": shown, "ProductVersion": shown,
-                "LegalCopyright": LEGAL_COPYRIGHT}
+                "LegalCopyright": LEGAL_COPYRIGHT, "OriginalFilename": name}
     wrong = {name: strings.get(name) for name in expected if strings.get(name) != expected[name]}
     check(not wrong, f"version strings {wrong}, not as in {expected}")
     private = bool(fixed.FileFlags & VS_FF_PRIVATEBUILD)
     check(private == dirty == ("PrivateBuild" in strings),
-          f"{exe.name}: private build flag {private}, PrivateBuild {strings.get('PrivateBuild')!r}")
+          f"{name}: private build flag {private}, PrivateBuild {strings.get('PrivateBuild')!r}")
 
 
 def check_zip(version, work):
@@ -205,17 +216,28 @@ def check_zip(version, work):
 
 # What the Windows developers' zip holds, by name.
 DEV_ZIP_FILES = ["LICENSE", "README.md", "helligkeit.def", "helligkeit.dll", "helligkeit.h",
-                 "helligkeit.lib", "libhelligkeit.dll.a"]
+                 "helligkeit.lib", "libhelligkeit.dll.a", "libhelligkeit_static.a"]
+# How a MinGW-w64 user links each library of the developers' zip: (the
+# library, what else goes into the program, whether helligkeit.dll goes
+# beside it).
+DEV_ZIP_USERS = [
+    ("libhelligkeit.dll.a", [], True),
+    ("helligkeit.lib", [], True),
+    ("libhelligkeit_static.a", ["-DHELLIGKEIT_STATIC", USER / "clash.c"], False),
+]
 # The DLLs that helligkeit.dll may import: those of every Windows.
 WINDOWS_DLLS = {"kernel32.dll", "msvcrt.dll"}
 
 
 def check_dev_zip(version, work):
     """The zip for C and C++: one folder with the DLL, which exports the C
-    interface alone, needs nothing but Windows and is stripped without a time
-    stamp; the header, the licence and the list of exports as in the sources;
-    the README. user.c, built with MinGW-w64 against the zip's header and each
-    of its import libraries alone, runs under Wine with the DLL beside it."""
+    interface alone, needs nothing but Windows, is stripped without a time
+    stamp and has the version resource; the static library, which defines no
+    global name but the library's own; the header, the licence and the list
+    of exports as the build made them; the README. user.c, built with
+    MinGW-w64 against the zip's header and each of its import libraries
+    alone, runs under Wine with the DLL beside it, and built against the
+    static library (beside clash.c's globals) without it."""
     folder = f"helligkeit-{version}-win64-dev"
     build = ROOT / "build-win64-package"
     with zipfile.ZipFile(ROOT / "build-win64" / f"{folder}.zip") as zipped:
@@ -224,27 +246,33 @@ def check_dev_zip(version, work):
         zipped.extractall(work / "dev-zip")
     unpacked = work / "dev-zip" / folder
     for name, source in (("LICENSE", ROOT / "LICENSE"),
-                         ("helligkeit.def", ROOT / "curve" / "helligkeit.def"),
-                         ("helligkeit.h", build / "curve" / "include" / "helligkeit.h")):
+                         ("helligkeit.def", build / "curve" / "helligkeit.def"),
+                         ("helligkeit.h", ROOT / "curve" / "helligkeit.h")):
         check((unpacked / name).read_bytes() == source.read_bytes(), f"the zip's {name} is not {source}")
     check_document("the developers' zip's README.md", (unpacked / "README.md").read_text(),
                    "library-windows.md", build)
     dll = pefile.PE(str(unpacked / "helligkeit.dll"))
-    exports = sorted(symbol.name.decode() for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols)
+    exported = sorted(symbol.name.decode() for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols)
     imports = {entry.dll.decode().lower() for entry in dll.DIRECTORY_ENTRY_IMPORT}
     sections = [section.Name.rstrip(b"\0").decode() for section in dll.sections]
-    check(exports == exported_names() and imports <= WINDOWS_DLLS,
-          f"helligkeit.dll exports {exports} and imports {sorted(imports)}")
+    check(exported == exported_names() and imports <= WINDOWS_DLLS,
+          f"helligkeit.dll exports {exported} and imports {sorted(imports)}")
     check(dll.FILE_HEADER.TimeDateStamp == 0 and dll.FILE_HEADER.NumberOfSymbols == 0
           and not any(name.startswith((".debug", "/")) for name in sections),
           f"helligkeit.dll is not stripped, or has a time stamp: sections {sections}")
-    users = work / "dev-zip-user"
-    users.mkdir()
-    shutil.copy(unpacked / "helligkeit.dll", users)
-    for library in ("libhelligkeit.dll.a", "helligkeit.lib"):
-        exe = users / f"user-{library.split('.')[0]}.exe"
+    check_version_resource("helligkeit.dll", dll, version, DLL_DESCRIPTION)
+    static = unpacked / "libhelligkeit_static.a"
+    check_archive("x86_64-w64-mingw32-nm", static)
+    check(".debug_" not in output("x86_64-w64-mingw32-objdump", "-h", static),
+          "libhelligkeit_static.a has debug information")
+    for library, extra, beside in DEV_ZIP_USERS:
+        users = work / f"dev-zip-user-{library.split('.')[0]}"
+        users.mkdir()
+        if beside:
+            shutil.copy(unpacked / "helligkeit.dll", users)
+        exe = users / "user.exe"
         run("x86_64-w64-mingw32-gcc", "-std=c99", "-Wall", "-Wextra", "-Wpedantic", "-Werror",
-            "-I", unpacked, USER / "user.c", unpacked / library, "-o", exe)
+            "-I", unpacked, USER / "user.c", *extra, unpacked / library, "-o", exe)
         check_user(f"Windows, {library}", [ROOT / "cmake" / "wine-run", ROOT / "build-win64" / "wine",
                                            exe])
 
@@ -412,11 +440,11 @@ def check_library_debs(build, arch, version, program_docs, work):
         if name == "libhelligkeit1":
             control = {part: deb.control.get_content(part, encoding="utf-8")
                        for part in ("shlibs", "symbols", "triggers")}
-            symbols = re.findall(r"^ (\S+)@Base ", control["symbols"], re.M)
+            symbols = re.findall(r"^ (\S+)@Base (\S+)$", control["symbols"], re.M)
             check(control["shlibs"] == f"libhelligkeit 1 libhelligkeit1 (>= {version})\n"
                   and control["triggers"] == "activate-noawait ldconfig\n"
                   and control["symbols"].startswith("libhelligkeit.so.1 libhelligkeit1 #MINVER#\n")
-                  and symbols == exported_names(),
+                  and sorted(symbols) == sorted(exports()),
                   f"{package.name}: shlibs, symbols or triggers wrong: {control}")
         packages.append(package)
 

@@ -3,8 +3,13 @@
  * given as the 16 hexadecimal digits of its double's bits; for each it
  * prints the bits of helligkeit_brightness() and of helligkeit_brightness_n()
  * computed in place over all of them, after a first line with the library's
- * version and the header's. Bits, not decimals, so that every double and
- * every result is exact whatever the C library's number formatting. */
+ * version and the header's, as text and as numbers. Bits, not decimals, so
+ * that every double and every result is exact whatever the C library's
+ * number formatting.
+ *
+ * Built with USER_ENTRY defined, the program's body is that function
+ * instead of main(), the one export of a shared object that a small
+ * program (plugged.c) calls. */
 #include <helligkeit.h>
 #include <inttypes.h>
 #include <stdio.h>
@@ -23,14 +28,19 @@ static uint64_t Bits(double value) {
   return bits;
 }
 
+#ifdef USER_ENTRY
+__attribute__((visibility("default"))) int USER_ENTRY(int argc, char** argv);
+int USER_ENTRY(int argc, char** argv) {
+#else
 int main(int argc, char** argv) {
+#endif
   size_t count = argc > 1 ? (size_t)(argc - 1) : 0;
   double* in_place = malloc((count + 1) * sizeof *in_place);
   if (in_place == NULL) {
     return 1;
   }
-  printf("%s %d.%d.%d\n", helligkeit_version(), HELLIGKEIT_VERSION_MAJOR, HELLIGKEIT_VERSION_MINOR,
-         HELLIGKEIT_VERSION_PATCH);
+  printf("%s %s %u %d\n", helligkeit_version(), HELLIGKEIT_VERSION, helligkeit_version_number(),
+         HELLIGKEIT_VERSION_NUMBER);
   for (size_t i = 0; i < count; ++i) {
     in_place[i] = FromBits((uint64_t)strtoull(argv[i + 1], NULL, 16));
   }
