@@ -1,5 +1,6 @@
-// The POSIX OS layer against real descriptors: pipes, files, directories
-// and pseudo-terminals standing in for the console.
+// The POSIX OS layer against real descriptors (pipes, files, directories
+// and pseudo-terminals standing in for the console) and against scripted
+// system calls, for the answers real descriptors seldom give.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -7,12 +8,14 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <optional>
 #include <ostream>
@@ -22,6 +25,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix_calls.h"
+#include "tests/scripted_calls.h"
 
 namespace platform {
 namespace {
@@ -77,19 +82,6 @@ std::string Pattern(std::size_t size) {
 
 // ---------------------------------------------------------------------------
 // Bytes to files and pipes
-
-// A descriptor whose writes take nothing and report no error, as some
-// drivers do; see write() at the end of this file.
-int takes_nothing = -1;
-
-// Asking such a descriptor again would only spin: the output is lost, at
-// once.
-TEST(WriteBytes, WriteThatTakesNothingIsLost) {
-  Pipe pipe = Pipe::Make();
-  takes_nothing = pipe.write_end.get();
-  EXPECT_EQ(WriteBytes(takes_nothing, "abc", 3), WriteStatus::kLost);
-  takes_nothing = -1;
-}
 
 class WriteToFile : public testing::TestWithParam<std::size_t> {};
 
@@ -209,6 +201,211 @@ TEST(ReadBytes, UnreadableDescriptorsAreErrors) {
   }
   setrlimit(RLIMIT_NOFILE, &files);
 }
+
+// ---------------------------------------------------------------------------
+// Scripted system calls
+
+// What a scripted call returns, and the errno it leaves: with an error, or
+// beside a count as a stale errno from an earlier call.
+struct Answer {
+  ssize_t result;
+  int error = 0;
+};
+constexpr ssize_t kAll = SSIZE_MAX;  // a write that takes everything offered
+
+// The answers of write, read, close and poll, what the writes took, and the
+// events each poll waited for.
+struct Script {
+  scripted_calls::Answers<Answer> calls;  // of write, read or close
+  scripted_calls::Answers<Answer> polls;
+  std::string taken;
+  std::vector<short> waited_for;
+};
+Script script;
+
+ssize_t ScriptedWrite(int, const void* bytes, std::size_t size) {
+  const Answer answer = script.calls.Next();
+  const ssize_t n = std::min(answer.result, static_cast<ssize_t>(size));
+  if (n > 0)
+    script.taken.append(static_cast<const char*>(bytes), static_cast<std::size_t>(n));
+  errno = answer.error;
+  return n;
+}
+ssize_t ScriptedRead(int, void* buffer, std::size_t size) {
+  const Answer answer = script.calls.Next();
+  const ssize_t n = std::min(answer.result, static_cast<ssize_t>(size));
+  if (n > 0)
+    std::fill_n(static_cast<char*>(buffer), n, 'r');
+  errno = answer.error;
+  return n;
+}
+int ScriptedClose(int) {
+  const Answer answer = script.calls.Next();
+  errno = answer.error;
+  return static_cast<int>(answer.result);
+}
+int ScriptedPoll(pollfd* entries, nfds_t, int) {
+  const Answer answer = script.polls.Next();
+  script.waited_for.push_back(entries[0].events);
+  entries[0].revents = answer.result > 0 ? entries[0].events : 0;
+  errno = answer.error;
+  return static_cast<int>(answer.result);
+}
+
+enum class Call { kWriteBytes, kReadBytes, kCloseOutput };
+
+struct ScriptedCase {
+  const char* name;
+  Call call;
+  std::vector<Answer> answers;  // of write, read or close, as `call` makes them
+  std::vector<Answer> polls = {};
+  // What `call` returns; the bytes that arrived (of "abcdef" written, or
+  // read), in order.
+  WriteStatus written = WriteStatus::kWritten;
+  ReadStatus read = ReadStatus::kOk;
+  bool closed = true;
+  std::size_t arrived = 0;
+};
+void PrintTo(const ScriptedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ScriptedCalls : public testing::TestWithParam<ScriptedCase> {};
+
+// Every answer is asked for, none more; every wait is for what the call
+// is after.
+TEST_P(ScriptedCalls, AnswersTakenAsTheyCome) {
+  const ScriptedCase& c = GetParam();
+  const scripted_calls::Swapped swapped(posix_calls);
+  posix_calls.write = ScriptedWrite;
+  posix_calls.read = ScriptedRead;
+  posix_calls.close = ScriptedClose;
+  posix_calls.poll = ScriptedPoll;
+  script = {.calls = {c.answers, {-1, EIO}},
+            .polls = {c.polls, {-1, EINVAL}},
+            .taken = {},
+            .waited_for = {}};
+  const std::string bytes = "abcdef";
+  short waits_for = POLLOUT;
+  switch (c.call) {
+    case Call::kWriteBytes:
+      EXPECT_EQ(WriteBytes(3, bytes.data(), bytes.size()), c.written);
+      EXPECT_EQ(script.taken, bytes.substr(0, c.arrived));
+      break;
+    case Call::kReadBytes: {
+      char buffer[8];
+      std::uint32_t count = 99;
+      EXPECT_EQ(ReadBytes(3, buffer, sizeof buffer, count), c.read);
+      EXPECT_EQ(count, c.arrived);
+      waits_for = POLLIN;
+      break;
+    }
+    case Call::kCloseOutput:
+      EXPECT_EQ(CloseOutput(3), c.closed);
+      break;
+  }
+  EXPECT_TRUE(script.calls.AllTaken()) << script.calls.too_many() << " too many";
+  EXPECT_TRUE(script.polls.AllTaken()) << script.polls.too_many() << " too many waits";
+  EXPECT_EQ(script.waited_for, std::vector<short>(script.waited_for.size(), waits_for));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScriptedCalls,
+    testing::Values(
+        ScriptedCase{
+            .name = "WriteWhole", .call = Call::kWriteBytes, .answers = {{kAll}}, .arrived = 6},
+        ScriptedCase{.name = "ShortWrites",
+                     .call = Call::kWriteBytes,
+                     .answers = {{2}, {3}, {kAll}},
+                     .arrived = 6},
+        ScriptedCase{.name = "OneByteAtATime",
+                     .call = Call::kWriteBytes,
+                     .answers = {{1}, {1}, {1}, {1}, {1}, {1}},
+                     .arrived = 6},
+        ScriptedCase{.name = "WriteInterrupted",
+                     .call = Call::kWriteBytes,
+                     .answers = {{2}, {-1, EINTR}, {kAll}},
+                     .arrived = 6},
+        // A full pipe or terminal that does not wait is waited on.
+        ScriptedCase{.name = "FullThenRoom",
+                     .call = Call::kWriteBytes,
+                     .answers = {{-1, EAGAIN}, {kAll}},
+                     .polls = {{1}},
+                     .arrived = 6},
+        ScriptedCase{.name = "WaitForRoomInterrupted",
+                     .call = Call::kWriteBytes,
+                     .answers = {{-1, EAGAIN}, {kAll}},
+                     .polls = {{-1, EINTR}, {1}},
+                     .arrived = 6},
+        // As poll fails under `ulimit -n 0`: lost, not asked again.
+        ScriptedCase{.name = "WaitForRoomFails",
+                     .call = Call::kWriteBytes,
+                     .answers = {{3}, {-1, EAGAIN}},
+                     .polls = {{-1, EINVAL}},
+                     .written = WriteStatus::kLost,
+                     .arrived = 3},
+        // A write that takes nothing and reports no error, as some drivers
+        // do, would only do so again: lost at once, whatever errno says
+        // from before.
+        ScriptedCase{.name = "TakesNothing",
+                     .call = Call::kWriteBytes,
+                     .answers = {{0}},
+                     .written = WriteStatus::kLost},
+        ScriptedCase{.name = "TakesNothingAfterEagain",
+                     .call = Call::kWriteBytes,
+                     .answers = {{2}, {0, EAGAIN}},
+                     .written = WriteStatus::kLost,
+                     .arrived = 2},
+        ScriptedCase{.name = "ReaderGone",
+                     .call = Call::kWriteBytes,
+                     .answers = {{4}, {-1, EPIPE}},
+                     .written = WriteStatus::kReaderGone,
+                     .arrived = 4},
+        ScriptedCase{.name = "DeviceFull",
+                     .call = Call::kWriteBytes,
+                     .answers = {{-1, ENOSPC}},
+                     .written = WriteStatus::kLost},
+        ScriptedCase{.name = "Read", .call = Call::kReadBytes, .answers = {{3}}, .arrived = 3},
+        ScriptedCase{.name = "ReadInterrupted",
+                     .call = Call::kReadBytes,
+                     .answers = {{-1, EINTR}, {3}},
+                     .arrived = 3},
+        ScriptedCase{.name = "NothingYet",
+                     .call = Call::kReadBytes,
+                     .answers = {{-1, EAGAIN}, {-1, EAGAIN}, {2}},
+                     .polls = {{1}, {1}},
+                     .arrived = 2},
+        ScriptedCase{.name = "WaitForDataFails",
+                     .call = Call::kReadBytes,
+                     .answers = {{-1, EAGAIN}},
+                     .polls = {{-1, ENOMEM}},
+                     .read = ReadStatus::kError},
+        ScriptedCase{.name = "ReadFails",
+                     .call = Call::kReadBytes,
+                     .answers = {{-1, EIO}},
+                     .read = ReadStatus::kError},
+        ScriptedCase{.name = "EndOfInput",
+                     .call = Call::kReadBytes,
+                     .answers = {{0, EAGAIN}},
+                     .read = ReadStatus::kEndOfInput},
+        ScriptedCase{.name = "Closed", .call = Call::kCloseOutput, .answers = {{0}}},
+        // NFS and FUSE may report a lost write only when the file is closed.
+        ScriptedCase{.name = "CloseReportsEio",
+                     .call = Call::kCloseOutput,
+                     .answers = {{-1, EIO}},
+                     .closed = false},
+        ScriptedCase{.name = "CloseReportsNoSpace",
+                     .call = Call::kCloseOutput,
+                     .answers = {{-1, ENOSPC}},
+                     .closed = false},
+        // Closed all the same, and its outcome unknown.
+        ScriptedCase{
+            .name = "CloseInterrupted", .call = Call::kCloseOutput, .answers = {{-1, EINTR}}},
+        // No descriptor: its writes have reported that already.
+        ScriptedCase{.name = "CloseWithoutDescriptor",
+                     .call = Call::kCloseOutput,
+                     .answers = {{-1, EBADF}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Control events, SIGPIPE and SIGXFSZ, each in a child process of its own
@@ -587,12 +784,3 @@ TEST(EncodeText, SizeThenConversionInEachCodePage) {
 
 }  // namespace
 }  // namespace platform
-
-// Stands in for the C library's write() in this test program, the OS
-// layer's calls included: a write to `takes_nothing` takes nothing, every
-// other write goes to the system.
-extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
-  if (fd == platform::takes_nothing)
-    return 0;
-  return syscall(SYS_write, fd, bytes, size);
-}
