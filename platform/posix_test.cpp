@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/platform.h"
@@ -252,19 +253,16 @@ int ScriptedPoll(pollfd* entries, nfds_t, int) {
   return static_cast<int>(answer.result);
 }
 
-enum class Call { kWriteBytes, kReadBytes, kCloseOutput };
+// What the call under test returns, which also says which call it is:
+// WriteBytes (of "abcdef"), ReadBytes (of up to 8 bytes) or CloseOutput.
+using Outcome = std::variant<WriteStatus, ReadStatus, bool>;
 
 struct ScriptedCase {
   const char* name;
-  Call call;
-  std::vector<Answer> answers;  // of write, read or close, as `call` makes them
-  std::vector<Answer> polls = {};
-  // What `call` returns; the bytes that arrived (of "abcdef" written, or
-  // read), in order.
-  WriteStatus written = WriteStatus::kWritten;
-  ReadStatus read = ReadStatus::kOk;
-  bool closed = true;
-  std::size_t arrived = 0;
+  std::vector<Answer> answers;  // of write, read or close
+  std::vector<Answer> polls;
+  Outcome outcome;
+  std::size_t arrived = 0;  // the bytes written or read, in order
 };
 void PrintTo(const ScriptedCase& c, std::ostream* os) {
   *os << c.name;
@@ -286,125 +284,63 @@ TEST_P(ScriptedCalls, AnswersTakenAsTheyCome) {
             .taken = {},
             .waited_for = {}};
   const std::string bytes = "abcdef";
+  Outcome outcome;
   short waits_for = POLLOUT;
-  switch (c.call) {
-    case Call::kWriteBytes:
-      EXPECT_EQ(WriteBytes(3, bytes.data(), bytes.size()), c.written);
-      EXPECT_EQ(script.taken, bytes.substr(0, c.arrived));
-      break;
-    case Call::kReadBytes: {
-      char buffer[8];
-      std::uint32_t count = 99;
-      EXPECT_EQ(ReadBytes(3, buffer, sizeof buffer, count), c.read);
-      EXPECT_EQ(count, c.arrived);
-      waits_for = POLLIN;
-      break;
-    }
-    case Call::kCloseOutput:
-      EXPECT_EQ(CloseOutput(3), c.closed);
-      break;
+  if (std::holds_alternative<bool>(c.outcome)) {
+    outcome = CloseOutput(3);
+  } else if (std::holds_alternative<WriteStatus>(c.outcome)) {
+    outcome = WriteBytes(3, bytes.data(), bytes.size());
+    EXPECT_EQ(script.taken, bytes.substr(0, c.arrived));
+  } else if (std::holds_alternative<ReadStatus>(c.outcome)) {
+    char buffer[8];
+    std::uint32_t count = 99;
+    outcome = ReadBytes(3, buffer, sizeof buffer, count);
+    EXPECT_EQ(count, c.arrived);
+    waits_for = POLLIN;
   }
+  EXPECT_EQ(outcome, c.outcome);
   EXPECT_TRUE(script.calls.AllTaken()) << script.calls.too_many() << " too many";
   EXPECT_TRUE(script.polls.AllTaken()) << script.polls.too_many() << " too many waits";
   EXPECT_EQ(script.waited_for, std::vector<short>(script.waited_for.size(), waits_for));
 }
 
+constexpr WriteStatus kWritten = WriteStatus::kWritten;
+constexpr WriteStatus kLost = WriteStatus::kLost;
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ScriptedCalls,
     testing::Values(
-        ScriptedCase{
-            .name = "WriteWhole", .call = Call::kWriteBytes, .answers = {{kAll}}, .arrived = 6},
-        ScriptedCase{.name = "ShortWrites",
-                     .call = Call::kWriteBytes,
-                     .answers = {{2}, {3}, {kAll}},
-                     .arrived = 6},
-        ScriptedCase{.name = "OneByteAtATime",
-                     .call = Call::kWriteBytes,
-                     .answers = {{1}, {1}, {1}, {1}, {1}, {1}},
-                     .arrived = 6},
-        ScriptedCase{.name = "WriteInterrupted",
-                     .call = Call::kWriteBytes,
-                     .answers = {{2}, {-1, EINTR}, {kAll}},
-                     .arrived = 6},
-        // A full pipe or terminal that does not wait is waited on.
-        ScriptedCase{.name = "FullThenRoom",
-                     .call = Call::kWriteBytes,
-                     .answers = {{-1, EAGAIN}, {kAll}},
-                     .polls = {{1}},
-                     .arrived = 6},
-        ScriptedCase{.name = "WaitForRoomInterrupted",
-                     .call = Call::kWriteBytes,
-                     .answers = {{-1, EAGAIN}, {kAll}},
-                     .polls = {{-1, EINTR}, {1}},
-                     .arrived = 6},
-        // As poll fails under `ulimit -n 0`: lost, not asked again.
-        ScriptedCase{.name = "WaitForRoomFails",
-                     .call = Call::kWriteBytes,
-                     .answers = {{3}, {-1, EAGAIN}},
-                     .polls = {{-1, EINVAL}},
-                     .written = WriteStatus::kLost,
-                     .arrived = 3},
+        ScriptedCase{"WriteWhole", {{kAll}}, {}, kWritten, 6},
+        ScriptedCase{"ShortWrites", {{2}, {3}, {kAll}}, {}, kWritten, 6},
+        ScriptedCase{"OneByteAtATime", {{1}, {1}, {1}, {1}, {1}, {1}}, {}, kWritten, 6},
+        ScriptedCase{"WriteInterrupted", {{2}, {-1, EINTR}, {kAll}}, {}, kWritten, 6},
+        // A full pipe or terminal that does not wait is waited on; a wait
+        // that fails, as poll does under `ulimit -n 0`, loses the output.
+        ScriptedCase{"FullThenRoom", {{-1, EAGAIN}, {kAll}}, {{1}}, kWritten, 6},
+        ScriptedCase{"WaitInterrupted", {{-1, EAGAIN}, {kAll}}, {{-1, EINTR}, {1}}, kWritten, 6},
+        ScriptedCase{"WaitForRoomFails", {{3}, {-1, EAGAIN}}, {{-1, EINVAL}}, kLost, 3},
         // A write that takes nothing and reports no error, as some drivers
-        // do, would only do so again: lost at once, whatever errno says
-        // from before.
-        ScriptedCase{.name = "TakesNothing",
-                     .call = Call::kWriteBytes,
-                     .answers = {{0}},
-                     .written = WriteStatus::kLost},
-        ScriptedCase{.name = "TakesNothingAfterEagain",
-                     .call = Call::kWriteBytes,
-                     .answers = {{2}, {0, EAGAIN}},
-                     .written = WriteStatus::kLost,
-                     .arrived = 2},
-        ScriptedCase{.name = "ReaderGone",
-                     .call = Call::kWriteBytes,
-                     .answers = {{4}, {-1, EPIPE}},
-                     .written = WriteStatus::kReaderGone,
-                     .arrived = 4},
-        ScriptedCase{.name = "DeviceFull",
-                     .call = Call::kWriteBytes,
-                     .answers = {{-1, ENOSPC}},
-                     .written = WriteStatus::kLost},
-        ScriptedCase{.name = "Read", .call = Call::kReadBytes, .answers = {{3}}, .arrived = 3},
-        ScriptedCase{.name = "ReadInterrupted",
-                     .call = Call::kReadBytes,
-                     .answers = {{-1, EINTR}, {3}},
-                     .arrived = 3},
-        ScriptedCase{.name = "NothingYet",
-                     .call = Call::kReadBytes,
-                     .answers = {{-1, EAGAIN}, {-1, EAGAIN}, {2}},
-                     .polls = {{1}, {1}},
-                     .arrived = 2},
-        ScriptedCase{.name = "WaitForDataFails",
-                     .call = Call::kReadBytes,
-                     .answers = {{-1, EAGAIN}},
-                     .polls = {{-1, ENOMEM}},
-                     .read = ReadStatus::kError},
-        ScriptedCase{.name = "ReadFails",
-                     .call = Call::kReadBytes,
-                     .answers = {{-1, EIO}},
-                     .read = ReadStatus::kError},
-        ScriptedCase{.name = "EndOfInput",
-                     .call = Call::kReadBytes,
-                     .answers = {{0, EAGAIN}},
-                     .read = ReadStatus::kEndOfInput},
-        ScriptedCase{.name = "Closed", .call = Call::kCloseOutput, .answers = {{0}}},
-        // NFS and FUSE may report a lost write only when the file is closed.
-        ScriptedCase{.name = "CloseReportsEio",
-                     .call = Call::kCloseOutput,
-                     .answers = {{-1, EIO}},
-                     .closed = false},
-        ScriptedCase{.name = "CloseReportsNoSpace",
-                     .call = Call::kCloseOutput,
-                     .answers = {{-1, ENOSPC}},
-                     .closed = false},
-        // Closed all the same, and its outcome unknown.
+        // do, would only do so again: lost at once, whatever errno still
+        // says from before.
+        ScriptedCase{"TakesNothing", {{0}}, {}, kLost},
+        ScriptedCase{"TakesNothingAfterEagain", {{2}, {0, EAGAIN}}, {}, kLost, 2},
+        ScriptedCase{"ReaderGone", {{4}, {-1, EPIPE}}, {}, WriteStatus::kReaderGone, 4},
+        ScriptedCase{"DeviceFull", {{-1, ENOSPC}}, {}, kLost},
+        ScriptedCase{"Read", {{3}}, {}, ReadStatus::kOk, 3},
+        ScriptedCase{"ReadInterrupted", {{-1, EINTR}, {3}}, {}, ReadStatus::kOk, 3},
         ScriptedCase{
-            .name = "CloseInterrupted", .call = Call::kCloseOutput, .answers = {{-1, EINTR}}},
-        // No descriptor: its writes have reported that already.
-        ScriptedCase{.name = "CloseWithoutDescriptor",
-                     .call = Call::kCloseOutput,
-                     .answers = {{-1, EBADF}}}),
+            "NothingYet", {{-1, EAGAIN}, {-1, EAGAIN}, {2}}, {{1}, {1}}, ReadStatus::kOk, 2},
+        ScriptedCase{"WaitForDataFails", {{-1, EAGAIN}}, {{-1, ENOMEM}}, ReadStatus::kError},
+        ScriptedCase{"ReadFails", {{-1, EIO}}, {}, ReadStatus::kError},
+        ScriptedCase{"EndOfInput", {{0, EAGAIN}}, {}, ReadStatus::kEndOfInput},
+        // NFS and FUSE may report a lost write only when the file is
+        // closed. After EINTR it is closed all the same; EBADF: there was
+        // nothing to close, whose writes have failed already.
+        ScriptedCase{"Closed", {{0}}, {}, true},
+        ScriptedCase{"CloseReportsEio", {{-1, EIO}}, {}, false},
+        ScriptedCase{"CloseReportsNoSpace", {{-1, ENOSPC}}, {}, false},
+        ScriptedCase{"CloseInterrupted", {{-1, EINTR}}, {}, true},
+        ScriptedCase{"CloseWithoutDescriptor", {{-1, EBADF}}, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/platform.h"
@@ -237,22 +238,19 @@ std::uint32_t Decline(std::uint32_t event) {
   return 0;
 }
 
-enum class Call { kWriteBytes, kReadBytes, kControlEvent };
+// What the call under test returns, which also says which call it is:
+// WriteBytes (of "0123456789"), ReadBytes (of up to 8 bytes) or the
+// control routine, called for closing the window.
+using Outcome = std::variant<platform::WriteStatus, platform::ReadStatus, BOOL>;
 
 struct ScriptedCase {
   const char* name;
-  Call call;
-  ScriptedHandle handle = {};
-  std::vector<ReadAnswer> reads = {};
-  platform::ControlHandler handler = nullptr;
-  // What the call returns: a write (of "0123456789") with the sizes of the
-  // writes that took something, a read (of up to 8 bytes) with its count,
-  // or the control routine, called for closing the window.
-  platform::WriteStatus written = platform::WriteStatus::kWritten;
-  std::vector<std::size_t> pieces = {};
-  platform::ReadStatus read = platform::ReadStatus::kOk;
-  std::uint32_t count = 0;
-  BOOL taken = FALSE;
+  ScriptedHandle handle;
+  std::vector<ReadAnswer> reads;
+  platform::ControlHandler handler;
+  Outcome outcome;
+  // The sizes of the writes that took something, or the count read.
+  std::vector<std::size_t> arrived = {};
 };
 void PrintTo(const ScriptedCase& c, std::ostream* os) {
   *os << c.name;
@@ -273,127 +271,102 @@ TEST_P(ScriptedCallsTest, AnswersTakenAsTheyCome) {
   calls.SetConsoleCtrlHandler = ScriptedSetConsoleCtrlHandler;
   script = {.handle = c.handle, .reads = {c.reads, {FALSE, 0, ERROR_GEN_FAILURE}}};
   const platform::Handle handle = 3;
-  switch (c.call) {
-    case Call::kWriteBytes: {
-      const std::string bytes = "0123456789";
-      EXPECT_EQ(platform::WriteBytes(handle, bytes.data(), bytes.size()), c.written);
-      EXPECT_EQ(script.pieces, c.pieces);
-      EXPECT_EQ(script.taken, bytes.substr(0, script.taken.size()));
-      EXPECT_LE(script.writes, kMostWrites) << "a write that never ends";
-      break;
-    }
-    case Call::kReadBytes: {
-      char buffer[8];
-      std::uint32_t count = 99;
-      EXPECT_EQ(platform::ReadBytes(handle, buffer, sizeof buffer, count), c.read);
-      EXPECT_EQ(count, c.count);
-      EXPECT_TRUE(script.reads.AllTaken()) << script.reads.too_many() << " too many";
-      break;
-    }
-    case Call::kControlEvent:
-      seen_event = 0;
-      platform::RegisterControlHandler(c.handler);
-      ASSERT_NE(script.routine, nullptr);
-      EXPECT_EQ(script.routine(CTRL_CLOSE_EVENT), c.taken);
-      EXPECT_EQ(seen_event, c.handler != nullptr ? CTRL_CLOSE_EVENT : 0u);
-      platform::RegisterControlHandler(nullptr);
-      break;
+  Outcome outcome;
+  if (std::holds_alternative<platform::WriteStatus>(c.outcome)) {
+    const std::string bytes = "0123456789";
+    outcome = platform::WriteBytes(handle, bytes.data(), bytes.size());
+    EXPECT_EQ(script.pieces, c.arrived);
+    EXPECT_EQ(script.taken, bytes.substr(0, script.taken.size()));
+    EXPECT_LE(script.writes, kMostWrites) << "a write that never ends";
+  } else if (std::holds_alternative<platform::ReadStatus>(c.outcome)) {
+    char buffer[8];
+    std::uint32_t count = 0;
+    outcome = platform::ReadBytes(handle, buffer, sizeof buffer, count);
+    EXPECT_EQ(std::vector<std::size_t>{count}, c.arrived);
+    EXPECT_TRUE(script.reads.AllTaken()) << script.reads.too_many() << " too many";
+  } else {
+    seen_event = 0;
+    platform::RegisterControlHandler(c.handler);
+    ASSERT_NE(script.routine, nullptr);
+    outcome = script.routine(CTRL_CLOSE_EVENT);
+    EXPECT_EQ(seen_event, c.handler != nullptr ? CTRL_CLOSE_EVENT : 0u);
+    platform::RegisterControlHandler(nullptr);
   }
+  EXPECT_EQ(outcome, c.outcome);
 }
 
+constexpr platform::WriteStatus kWritten = platform::WriteStatus::kWritten;
+constexpr platform::WriteStatus kLost = platform::WriteStatus::kLost;
+constexpr platform::WriteStatus kReaderGone = platform::WriteStatus::kReaderGone;
 using platform::ReadStatus;
-using platform::WriteStatus;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ScriptedCallsTest,
     testing::Values(
-        ScriptedCase{.name = "PipeTakesTheWhole", .call = Call::kWriteBytes, .pieces = {10}},
-        // Where the pipe names its buffer, a write is cut to its size.
-        ScriptedCase{.name = "BufferAsked",
-                     .call = Call::kWriteBytes,
-                     .handle = {.buffer = 4, .takes_at_most = 4},
-                     .pieces = {4, 4, 2}},
-        // Where it does not, a piece is halved once the pipe has taken
-        // nothing for the stall limit: down to a single byte.
-        ScriptedCase{.name = "BufferCannotBeAsked",
-                     .call = Call::kWriteBytes,
-                     .handle = {.takes_at_most = 4},
-                     .pieces = {2, 4, 4}},
-        ScriptedCase{.name = "OneBytePipe",
-                     .call = Call::kWriteBytes,
-                     .handle = {.takes_at_most = 1},
-                     .pieces = std::vector<std::size_t>(10, 1)},
-        // A reader late for less than the stall limit gets each write whole;
-        // the limit is the clock's, and a clock that jumps past it halves
-        // the write at once.
+        ScriptedCase{"PipeTakesTheWhole", {}, {}, nullptr, kWritten, {10}},
+        // Where the pipe names its buffer, a write is cut to its size; where
+        // it does not, a piece is halved once the pipe has taken nothing for
+        // the stall limit, down to a single byte.
         ScriptedCase{
-            .name = "ReaderLate", .call = Call::kWriteBytes, .handle = {.late = 3}, .pieces = {10}},
-        ScriptedCase{.name = "ClockJumps",
-                     .call = Call::kWriteBytes,
-                     .handle = {.late = 3, .jump_ms = 3600000},
-                     .pieces = {2, 8}},
+            "BufferAsked", {.buffer = 4, .takes_at_most = 4}, {}, nullptr, kWritten, {4, 4, 2}},
+        ScriptedCase{"BufferCannotBeAsked", {.takes_at_most = 4}, {}, nullptr, kWritten, {2, 4, 4}},
+        ScriptedCase{"OneBytePipe",
+                     {.takes_at_most = 1},
+                     {},
+                     nullptr,
+                     kWritten,
+                     std::vector<std::size_t>(10, 1)},
+        // A reader late for less than the stall limit gets each write
+        // whole; the limit is the clock's, and a clock that jumps past it
+        // halves the write at once.
+        ScriptedCase{"ReaderLate", {.late = 3}, {}, nullptr, kWritten, {10}},
+        ScriptedCase{"ClockJumps", {.late = 3, .jump_ms = 3600000}, {}, nullptr, kWritten, {2, 8}},
         // Anything but a pipe that takes nothing would only do so again.
-        ScriptedCase{.name = "DeviceTakesNothing",
-                     .call = Call::kWriteBytes,
-                     .handle = {.file_type = FILE_TYPE_CHAR, .late = 1},
-                     .written = WriteStatus::kLost},
-        ScriptedCase{.name = "ReaderClosing",
-                     .call = Call::kWriteBytes,
-                     .handle = {.write_error = ERROR_NO_DATA},
-                     .written = WriteStatus::kReaderGone},
-        ScriptedCase{.name = "ReaderGone",
-                     .call = Call::kWriteBytes,
-                     .handle = {.write_error = ERROR_BROKEN_PIPE},
-                     .written = WriteStatus::kReaderGone},
-        ScriptedCase{.name = "ReaderGoneUnderWine",
-                     .call = Call::kWriteBytes,
-                     .handle = {.write_error = ERROR_PIPE_NOT_CONNECTED},
-                     .written = WriteStatus::kReaderGone},
-        ScriptedCase{.name = "DiskFull",
-                     .call = Call::kWriteBytes,
-                     .handle = {.write_error = ERROR_DISK_FULL},
-                     .written = WriteStatus::kLost},
-        ScriptedCase{.name = "Read", .call = Call::kReadBytes, .reads = {{TRUE, 3}}, .count = 3},
-        ScriptedCase{.name = "EmptyPipeThatDoesNotWait",
-                     .call = Call::kReadBytes,
-                     .reads = {{FALSE, 0, ERROR_NO_DATA}, {FALSE, 0, ERROR_NO_DATA}, {TRUE, 3}},
-                     .count = 3},
+        ScriptedCase{
+            "DeviceTakesNothing", {.file_type = FILE_TYPE_CHAR, .late = 1}, {}, nullptr, kLost},
+        ScriptedCase{"ReaderClosing", {.write_error = ERROR_NO_DATA}, {}, nullptr, kReaderGone},
+        ScriptedCase{"ReaderGone", {.write_error = ERROR_BROKEN_PIPE}, {}, nullptr, kReaderGone},
+        ScriptedCase{"ReaderGoneUnderWine",
+                     {.write_error = ERROR_PIPE_NOT_CONNECTED},
+                     {},
+                     nullptr,
+                     kReaderGone},
+        ScriptedCase{"DiskFull", {.write_error = ERROR_DISK_FULL}, {}, nullptr, kLost},
+        ScriptedCase{"Read", {}, {{TRUE, 3}}, nullptr, ReadStatus::kOk, {3}},
+        ScriptedCase{"EmptyPipeThatDoesNotWait",
+                     {},
+                     {{FALSE, 0, ERROR_NO_DATA}, {FALSE, 0, ERROR_NO_DATA}, {TRUE, 3}},
+                     nullptr,
+                     ReadStatus::kOk,
+                     {3}},
         // On a pipe a read of nothing is an empty write, not the end.
-        ScriptedCase{.name = "EmptyWriteOnAPipe",
-                     .call = Call::kReadBytes,
-                     .handle = {.buffer = 4096},
-                     .reads = {{TRUE, 0}, {TRUE, 3}},
-                     .count = 3},
-        ScriptedCase{.name = "EndOfFile",
-                     .call = Call::kReadBytes,
-                     .handle = {.file_type = FILE_TYPE_DISK},
-                     .reads = {{TRUE, 0}},
-                     .read = ReadStatus::kEndOfInput},
-        ScriptedCase{.name = "LongMessage",
-                     .call = Call::kReadBytes,
-                     .reads = {{FALSE, 8, ERROR_MORE_DATA}},
-                     .count = 8},
-        ScriptedCase{.name = "MoreDataButNone",
-                     .call = Call::kReadBytes,
-                     .reads = {{FALSE, 0, ERROR_MORE_DATA}},
-                     .read = ReadStatus::kError},
-        ScriptedCase{.name = "WriterGone",
-                     .call = Call::kReadBytes,
-                     .reads = {{FALSE, 0, ERROR_BROKEN_PIPE}},
-                     .read = ReadStatus::kEndOfInput},
-        ScriptedCase{.name = "ReadFails",
-                     .call = Call::kReadBytes,
-                     .reads = {{FALSE, 0, ERROR_ACCESS_DENIED}},
-                     .read = ReadStatus::kError},
-        ScriptedCase{.name = "ControlEventTaken",
-                     .call = Call::kControlEvent,
-                     .handler = Take,
-                     .taken = TRUE},
-        ScriptedCase{.name = "ControlEventDeclined",
-                     .call = Call::kControlEvent,
-                     .handler = Decline,
-                     .taken = FALSE},
-        ScriptedCase{.name = "NoControlHandler", .call = Call::kControlEvent, .taken = FALSE}),
+        ScriptedCase{"EmptyWriteOnAPipe",
+                     {.buffer = 4096},
+                     {{TRUE, 0}, {TRUE, 3}},
+                     nullptr,
+                     ReadStatus::kOk,
+                     {3}},
+        ScriptedCase{"EndOfFile",
+                     {.file_type = FILE_TYPE_DISK},
+                     {{TRUE, 0}},
+                     nullptr,
+                     ReadStatus::kEndOfInput,
+                     {0}},
+        ScriptedCase{
+            "LongMessage", {}, {{FALSE, 8, ERROR_MORE_DATA}}, nullptr, ReadStatus::kOk, {8}},
+        ScriptedCase{
+            "MoreDataButNone", {}, {{FALSE, 0, ERROR_MORE_DATA}}, nullptr, ReadStatus::kError, {0}},
+        ScriptedCase{"WriterGone",
+                     {},
+                     {{FALSE, 0, ERROR_BROKEN_PIPE}},
+                     nullptr,
+                     ReadStatus::kEndOfInput,
+                     {0}},
+        ScriptedCase{
+            "ReadFails", {}, {{FALSE, 0, ERROR_ACCESS_DENIED}}, nullptr, ReadStatus::kError, {0}},
+        ScriptedCase{"ControlEventTaken", {}, {}, Take, TRUE},
+        ScriptedCase{"ControlEventDeclined", {}, {}, Decline, FALSE},
+        ScriptedCase{"NoControlHandler", {}, {}, nullptr, FALSE}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
