@@ -2,7 +2,8 @@
 // and 1, and a "console" is a terminal: text goes to it as UTF-8, colour and
 // title as escape sequences, and a typed line comes back as UTF-16 ending in
 // CR LF, the way a Windows console hands it over. Streams that do not wait
-// (O_NONBLOCK) are waited on with poll.
+// (O_NONBLOCK) are waited on with poll. Every system call goes through the
+// table of posix_calls.h, which the tests may script.
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -21,10 +22,27 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/posix_calls.h"
 #include "text/cp1252.h"
 #include "text/unicode.h"
 
 namespace platform {
+
+constinit PosixCalls posix_calls{
+    .isatty = ::isatty,
+    .read = ::read,
+    .write = ::write,
+    .poll = ::poll,
+    .close = ::close,
+    .tcgetattr = ::tcgetattr,
+    .tcsetattr = ::tcsetattr,
+    .tcgetpgrp = ::tcgetpgrp,
+    .getpgrp = ::getpgrp,
+    .sigaction = ::sigaction,
+    .pthread_sigmask = ::pthread_sigmask,
+    .raise = ::raise,
+};
+
 namespace {
 
 int Descriptor(Handle handle) {
@@ -32,7 +50,7 @@ int Descriptor(Handle handle) {
 }
 
 bool IsTerminal(Handle handle) {
-  return isatty(Descriptor(handle)) == 1;
+  return posix_calls.isatty(Descriptor(handle)) == 1;
 }
 
 // Blocks until `fd` is ready for `events` (or has an error or hang-up to
@@ -40,7 +58,7 @@ bool IsTerminal(Handle handle) {
 // itself fails.
 bool WaitUntilReady(int fd, short events) {
   pollfd entry{fd, events, 0};
-  while (poll(&entry, 1, -1) < 0) {
+  while (posix_calls.poll(&entry, 1, -1) < 0) {
     if (errno != EINTR)
       return false;
   }
@@ -55,7 +73,7 @@ bool WouldBlock() {
 // when a non-blocking descriptor has nothing yet. Returns what read returns.
 ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t n = read(fd, buffer, size);
+    const ssize_t n = posix_calls.read(fd, buffer, size);
     if (n >= 0)
       return n;
     if (errno != EINTR && !(WouldBlock() && WaitUntilReady(fd, POLLIN)))
@@ -70,7 +88,7 @@ ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
 // without an error, which asking again would only repeat.
 WriteStatus WriteAll(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = write(fd, bytes, size);
+    const ssize_t n = posix_calls.write(fd, bytes, size);
     if (n > 0) {
       bytes += n;
       size -= static_cast<std::size_t>(n);
@@ -223,8 +241,8 @@ constinit ModeChange modes_set{};
 // its title and colours belong to the shell. Not so for a terminal that is
 // not the process's own.
 bool InBackground(int fd) {
-  const pid_t group = tcgetpgrp(fd);
-  return group > 0 && group != getpgrp();
+  const pid_t group = posix_calls.tcgetpgrp(fd);
+  return group > 0 && group != posix_calls.getpgrp();
 }
 
 // How long a signal handler gives a terminal that takes no output (stopped
@@ -235,8 +253,8 @@ constexpr int kSignalWriteMs = 100;
 // Async-signal-safe. True when all of `bytes` went out.
 bool WriteFromSignal(int fd, std::string_view bytes) {
   pollfd entry{fd, POLLOUT, 0};
-  return poll(&entry, 1, kSignalWriteMs) == 1 && (entry.revents & POLLOUT) != 0 &&
-         write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  return posix_calls.poll(&entry, 1, kSignalWriteMs) == 1 && (entry.revents & POLLOUT) != 0 &&
+         posix_calls.write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
 // Takes the descriptor out of `from` and, where `step` succeeds on it, hands
@@ -257,15 +275,16 @@ void SuspendTerminal() {
              [change](int fd) { return WriteFromSignal(fd, change->undo); });
   }
   HandOver(modes_set.on, modes_set.stopped_on, [](int fd) {
-    return !InBackground(fd) && tcsetattr(fd, TCSANOW, &modes_set.found) == 0;
+    return !InBackground(fd) && posix_calls.tcsetattr(fd, TCSANOW, &modes_set.found) == 0;
   });
 }
 
 // In a signal handler: makes again what SuspendTerminal undid, once the run
 // goes on in the foreground. In the background it waits for the next time.
 void ResumeTerminal() {
-  HandOver(modes_set.stopped_on, modes_set.on,
-           [](int fd) { return !InBackground(fd) && tcsetattr(fd, TCSANOW, &modes_set.set) == 0; });
+  HandOver(modes_set.stopped_on, modes_set.on, [](int fd) {
+    return !InBackground(fd) && posix_calls.tcsetattr(fd, TCSANOW, &modes_set.set) == 0;
+  });
   for (std::size_t i = std::size(kTerminalChanges); i-- > 0;) {
     TerminalChange* change = kTerminalChanges[i];
     HandOver(change->stopped_on, change->on, [change](int fd) {
@@ -302,7 +321,7 @@ constinit TerminalLine terminal_line{};
 // echoes nothing.
 void EchoLineEnd(int fd) {
   termios mode;
-  if (tcgetattr(fd, &mode) == 0 && (mode.c_lflag & ECHO) != 0)
+  if (posix_calls.tcgetattr(fd, &mode) == 0 && (mode.c_lflag & ECHO) != 0)
     WriteAll(fd, "\n", 1);
 }
 
@@ -399,8 +418,8 @@ const sigset_t& HeldSignals() {
 
 class SignalsHeld {
  public:
-  SignalsHeld() { pthread_sigmask(SIG_BLOCK, &HeldSignals(), &previous_); }
-  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld() { posix_calls.pthread_sigmask(SIG_BLOCK, &HeldSignals(), &previous_); }
+  ~SignalsHeld() { posix_calls.pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 
@@ -428,8 +447,8 @@ void OnSignal(int signal) {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);
-  raise(signal);
+  posix_calls.sigaction(signal, &action, nullptr);
+  posix_calls.raise(signal);
   errno = saved_errno;
 }
 
@@ -445,14 +464,14 @@ void OnStop(int signal) {
   struct sigaction ours {};
   stop.sa_handler = SIG_DFL;
   sigemptyset(&stop.sa_mask);
-  sigaction(signal, &stop, &ours);
+  posix_calls.sigaction(signal, &stop, &ours);
   sigset_t just_this;
   sigemptyset(&just_this);
   sigaddset(&just_this, signal);
-  raise(signal);
-  pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);  // stops here
-  pthread_sigmask(SIG_BLOCK, &just_this, nullptr);
-  sigaction(signal, &ours, nullptr);
+  posix_calls.raise(signal);
+  posix_calls.pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);  // stops here
+  posix_calls.pthread_sigmask(SIG_BLOCK, &just_this, nullptr);
+  posix_calls.sigaction(signal, &ours, nullptr);
   // Not stopped at all where the kernel drops the signal (a process group
   // that no shell controls), or continued in the background: either way,
   // made again only in the foreground.
@@ -483,9 +502,9 @@ void HandleSignal(int signal, void (*on)(int)) {
   action.sa_mask = HeldSignals();
   sigaddset(&action.sa_mask, SIGTTOU);
   struct sigaction previous {};
-  if (sigaction(signal, &action, &previous) == 0 && previous.sa_handler != SIG_DFL &&
+  if (posix_calls.sigaction(signal, &action, &previous) == 0 && previous.sa_handler != SIG_DFL &&
       previous.sa_handler != on) {
-    sigaction(signal, &previous, nullptr);
+    posix_calls.sigaction(signal, &previous, nullptr);
   }
 }
 
@@ -511,7 +530,7 @@ std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
 void ConsoleSetLineMode(Handle in) {
   const int fd = Descriptor(in);
   termios mode;
-  if (tcgetattr(fd, &mode) != 0)
+  if (posix_calls.tcgetattr(fd, &mode) != 0)
     return;  // not a terminal
   const termios found = mode;
   const tcflag_t local = mode.c_lflag;
@@ -534,7 +553,7 @@ void ConsoleSetLineMode(Handle in) {
       modes_set.found = found;
     modes_set.set = mode;
     modes_set.on.store(fd);
-    tcsetattr(fd, TCSANOW, &mode);
+    posix_calls.tcsetattr(fd, TCSANOW, &mode);
   }
 }
 
@@ -586,7 +605,7 @@ bool Flush(Handle) {
 // the same on Linux, and its outcome unknown; EBADF means there was no
 // descriptor to close, whose writes have said so already.
 bool CloseOutput(Handle out) {
-  return close(Descriptor(out)) == 0 || errno == EINTR || errno == EBADF;
+  return posix_calls.close(Descriptor(out)) == 0 || errno == EINTR || errno == EBADF;
 }
 
 // The sequences are kept for making the change again after a stop. A
@@ -638,7 +657,7 @@ void RestoreConsole() {
   modes_set.stopped_on.store(-1);
   const int fd = modes_set.on.exchange(-1);
   if (fd >= 0 && !InBackground(fd))
-    tcsetattr(fd, TCSANOW, &modes_set.found);
+    posix_calls.tcsetattr(fd, TCSANOW, &modes_set.found);
 }
 
 std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std::size_t size) {
@@ -654,14 +673,14 @@ void RegisterControlHandler(ControlHandler handler) {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
-  sigaction(SIGXFSZ, &ignore, nullptr);
+  posix_calls.sigaction(SIGPIPE, &ignore, nullptr);
+  posix_calls.sigaction(SIGXFSZ, &ignore, nullptr);
 
   // Every signal that would end or stop the process first gives the
   // terminal back.
   sigset_t all, previous;
   sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &previous);
+  posix_calls.pthread_sigmask(SIG_BLOCK, &all, &previous);
   for (const SignalEvent& entry : kSignalEvents)
     HandleSignal(entry.signal, OnSignal);
   for (const int signal : kRequestSignals)
@@ -672,7 +691,7 @@ void RegisterControlHandler(ControlHandler handler) {
     HandleSignal(signal, OnSignal);
   HandleSignal(SIGTSTP, OnStop);
   HandleSignal(SIGCONT, OnContinue);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  posix_calls.pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void LockCreate() {}

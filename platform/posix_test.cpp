@@ -1,5 +1,6 @@
-// The POSIX OS layer against real descriptors: pipes, files, directories
-// and pseudo-terminals standing in for the console.
+// The POSIX OS layer against real descriptors (pipes, files, directories
+// and pseudo-terminals standing in for the console) and against scripted
+// system calls, for the answers real descriptors seldom give.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -7,21 +8,26 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix_calls.h"
+#include "tests/scripted_calls.h"
 
 namespace platform {
 namespace {
@@ -77,19 +83,6 @@ std::string Pattern(std::size_t size) {
 
 // ---------------------------------------------------------------------------
 // Bytes to files and pipes
-
-// A descriptor whose writes take nothing and report no error, as some
-// drivers do; see write() at the end of this file.
-int takes_nothing = -1;
-
-// Asking such a descriptor again would only spin: the output is lost, at
-// once.
-TEST(WriteBytes, WriteThatTakesNothingIsLost) {
-  Pipe pipe = Pipe::Make();
-  takes_nothing = pipe.write_end.get();
-  EXPECT_EQ(WriteBytes(takes_nothing, "abc", 3), WriteStatus::kLost);
-  takes_nothing = -1;
-}
 
 class WriteToFile : public testing::TestWithParam<std::size_t> {};
 
@@ -209,6 +202,146 @@ TEST(ReadBytes, UnreadableDescriptorsAreErrors) {
   }
   setrlimit(RLIMIT_NOFILE, &files);
 }
+
+// ---------------------------------------------------------------------------
+// Scripted system calls
+
+// What a scripted call returns, and the errno it leaves: with an error, or
+// beside a count as a stale errno from an earlier call.
+struct Answer {
+  ssize_t result;
+  int error = 0;
+};
+constexpr ssize_t kAll = SSIZE_MAX;  // a write that takes everything offered
+
+// The answers of write, read, close and poll, what the writes took, and the
+// events each poll waited for.
+struct Script {
+  scripted_calls::Answers<Answer> calls;  // of write, read or close
+  scripted_calls::Answers<Answer> polls;
+  std::string taken;
+  std::vector<short> waited_for;
+};
+Script script;
+
+ssize_t ScriptedWrite(int, const void* bytes, std::size_t size) {
+  const Answer answer = script.calls.Next();
+  const ssize_t n = std::min(answer.result, static_cast<ssize_t>(size));
+  if (n > 0)
+    script.taken.append(static_cast<const char*>(bytes), static_cast<std::size_t>(n));
+  errno = answer.error;
+  return n;
+}
+ssize_t ScriptedRead(int, void* buffer, std::size_t size) {
+  const Answer answer = script.calls.Next();
+  const ssize_t n = std::min(answer.result, static_cast<ssize_t>(size));
+  if (n > 0)
+    std::fill_n(static_cast<char*>(buffer), n, 'r');
+  errno = answer.error;
+  return n;
+}
+int ScriptedClose(int) {
+  const Answer answer = script.calls.Next();
+  errno = answer.error;
+  return static_cast<int>(answer.result);
+}
+int ScriptedPoll(pollfd* entries, nfds_t, int) {
+  const Answer answer = script.polls.Next();
+  script.waited_for.push_back(entries[0].events);
+  entries[0].revents = answer.result > 0 ? entries[0].events : 0;
+  errno = answer.error;
+  return static_cast<int>(answer.result);
+}
+
+// What the call under test returns, which also says which call it is:
+// WriteBytes (of "abcdef"), ReadBytes (of up to 8 bytes) or CloseOutput.
+using Outcome = std::variant<WriteStatus, ReadStatus, bool>;
+
+struct ScriptedCase {
+  const char* name;
+  std::vector<Answer> answers;  // of write, read or close
+  std::vector<Answer> polls;
+  Outcome outcome;
+  std::size_t arrived = 0;  // the bytes written or read, in order
+};
+void PrintTo(const ScriptedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ScriptedCalls : public testing::TestWithParam<ScriptedCase> {};
+
+// Every answer is asked for, none more; every wait is for what the call
+// is after.
+TEST_P(ScriptedCalls, AnswersTakenAsTheyCome) {
+  const ScriptedCase& c = GetParam();
+  const scripted_calls::Swapped swapped(posix_calls);
+  posix_calls.write = ScriptedWrite;
+  posix_calls.read = ScriptedRead;
+  posix_calls.close = ScriptedClose;
+  posix_calls.poll = ScriptedPoll;
+  script = {.calls = {c.answers, {-1, EIO}},
+            .polls = {c.polls, {-1, EINVAL}},
+            .taken = {},
+            .waited_for = {}};
+  const std::string bytes = "abcdef";
+  Outcome outcome;
+  short waits_for = POLLOUT;
+  if (std::holds_alternative<bool>(c.outcome)) {
+    outcome = CloseOutput(3);
+  } else if (std::holds_alternative<WriteStatus>(c.outcome)) {
+    outcome = WriteBytes(3, bytes.data(), bytes.size());
+    EXPECT_EQ(script.taken, bytes.substr(0, c.arrived));
+  } else if (std::holds_alternative<ReadStatus>(c.outcome)) {
+    char buffer[8];
+    std::uint32_t count = 99;
+    outcome = ReadBytes(3, buffer, sizeof buffer, count);
+    EXPECT_EQ(count, c.arrived);
+    waits_for = POLLIN;
+  }
+  EXPECT_EQ(outcome, c.outcome);
+  EXPECT_TRUE(script.calls.AllTaken()) << script.calls.too_many() << " too many";
+  EXPECT_TRUE(script.polls.AllTaken()) << script.polls.too_many() << " too many waits";
+  EXPECT_EQ(script.waited_for, std::vector<short>(script.waited_for.size(), waits_for));
+}
+
+constexpr WriteStatus kWritten = WriteStatus::kWritten;
+constexpr WriteStatus kLost = WriteStatus::kLost;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScriptedCalls,
+    testing::Values(
+        ScriptedCase{"WriteWhole", {{kAll}}, {}, kWritten, 6},
+        ScriptedCase{"ShortWrites", {{2}, {3}, {kAll}}, {}, kWritten, 6},
+        ScriptedCase{"OneByteAtATime", {{1}, {1}, {1}, {1}, {1}, {1}}, {}, kWritten, 6},
+        ScriptedCase{"WriteInterrupted", {{2}, {-1, EINTR}, {kAll}}, {}, kWritten, 6},
+        // A full pipe or terminal that does not wait is waited on; a wait
+        // that fails, as poll does under `ulimit -n 0`, loses the output.
+        ScriptedCase{"FullThenRoom", {{-1, EAGAIN}, {kAll}}, {{1}}, kWritten, 6},
+        ScriptedCase{"WaitInterrupted", {{-1, EAGAIN}, {kAll}}, {{-1, EINTR}, {1}}, kWritten, 6},
+        ScriptedCase{"WaitForRoomFails", {{3}, {-1, EAGAIN}}, {{-1, EINVAL}}, kLost, 3},
+        // A write that takes nothing and reports no error, as some drivers
+        // do, would only do so again: lost at once, whatever errno still
+        // says from before.
+        ScriptedCase{"TakesNothing", {{0}}, {}, kLost},
+        ScriptedCase{"TakesNothingAfterEagain", {{2}, {0, EAGAIN}}, {}, kLost, 2},
+        ScriptedCase{"ReaderGone", {{4}, {-1, EPIPE}}, {}, WriteStatus::kReaderGone, 4},
+        ScriptedCase{"DeviceFull", {{-1, ENOSPC}}, {}, kLost},
+        ScriptedCase{"Read", {{3}}, {}, ReadStatus::kOk, 3},
+        ScriptedCase{"ReadInterrupted", {{-1, EINTR}, {3}}, {}, ReadStatus::kOk, 3},
+        ScriptedCase{
+            "NothingYet", {{-1, EAGAIN}, {-1, EAGAIN}, {2}}, {{1}, {1}}, ReadStatus::kOk, 2},
+        ScriptedCase{"WaitForDataFails", {{-1, EAGAIN}}, {{-1, ENOMEM}}, ReadStatus::kError},
+        ScriptedCase{"ReadFails", {{-1, EIO}}, {}, ReadStatus::kError},
+        ScriptedCase{"EndOfInput", {{0, EAGAIN}}, {}, ReadStatus::kEndOfInput},
+        // NFS and FUSE may report a lost write only when the file is
+        // closed. After EINTR it is closed all the same; EBADF: there was
+        // nothing to close, whose writes have failed already.
+        ScriptedCase{"Closed", {{0}}, {}, true},
+        ScriptedCase{"CloseReportsEio", {{-1, EIO}}, {}, false},
+        ScriptedCase{"CloseReportsNoSpace", {{-1, ENOSPC}}, {}, false},
+        ScriptedCase{"CloseInterrupted", {{-1, EINTR}}, {}, true},
+        ScriptedCase{"CloseWithoutDescriptor", {{-1, EBADF}}, {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Control events, SIGPIPE and SIGXFSZ, each in a child process of its own
@@ -587,12 +720,3 @@ TEST(EncodeText, SizeThenConversionInEachCodePage) {
 
 }  // namespace
 }  // namespace platform
-
-// Stands in for the C library's write() in this test program, the OS
-// layer's calls included: a write to `takes_nothing` takes nothing, every
-// other write goes to the system.
-extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
-  if (fd == platform::takes_nothing)
-    return 0;
-  return syscall(SYS_write, fd, bytes, size);
-}

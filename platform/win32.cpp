@@ -2,7 +2,8 @@
 // Handles are HANDLEs carried as integers. Besides passing calls on, it
 // waits out pipes that do not wait (PIPE_NOWAIT), which a caller may hand
 // over as standard input or output, and writes what a pipe does not take at
-// once.
+// once. Every system call goes through the table of win32_calls.h, which
+// the tests may script.
 //
 // char16_t and wchar_t are both UTF-16 code units on Windows; text is
 // handed to the system by reinterpreting the pointer, which is only read
@@ -21,8 +22,27 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32_calls.h"
 
 namespace platform {
+
+constinit Win32Calls win32_calls{
+    .GetStdHandle = ::GetStdHandle,
+    .GetFileType = ::GetFileType,
+    .GetNamedPipeInfo = ::GetNamedPipeInfo,
+    .WriteConsoleW = ::WriteConsoleW,
+    .SetConsoleMode = ::SetConsoleMode,
+    .ReadConsoleW = ::ReadConsoleW,
+    .ReadFile = ::ReadFile,
+    .WriteFile = ::WriteFile,
+    .FlushFileBuffers = ::FlushFileBuffers,
+    .GetTickCount64 = ::GetTickCount64,
+    .Sleep = ::Sleep,
+    .SetConsoleTitleW = ::SetConsoleTitleW,
+    .SetConsoleTextAttribute = ::SetConsoleTextAttribute,
+    .SetConsoleCtrlHandler = ::SetConsoleCtrlHandler,
+};
+
 namespace {
 
 HANDLE ToHandle(Handle handle) {
@@ -45,8 +65,8 @@ constexpr std::size_t kMaxPiece = MAXDWORD;
 // GetFileType says FILE_TYPE_PIPE for sockets too; only a pipe (anonymous
 // pipes are named pipes underneath) answers GetNamedPipeInfo.
 bool IsPipe(HANDLE handle) {
-  return GetFileType(handle) == FILE_TYPE_PIPE &&
-         GetNamedPipeInfo(handle, nullptr, nullptr, nullptr, nullptr) != 0;
+  return win32_calls.GetFileType(handle) == FILE_TYPE_PIPE &&
+         win32_calls.GetNamedPipeInfo(handle, nullptr, nullptr, nullptr, nullptr) != 0;
 }
 
 std::atomic<ControlHandler> control_handler{nullptr};
@@ -72,7 +92,7 @@ bool ReaderHasGone(DWORD error) {
 // it. Sleeping a little between tries costs no processor time, and leaves
 // the pipe's mode, which the caller's end shares, as the caller set it.
 void PausePipe() {
-  Sleep(10);
+  win32_calls.Sleep(10);
 }
 
 // How long, in milliseconds, a pipe that does not wait may take nothing at
@@ -87,7 +107,7 @@ std::optional<std::size_t> PipeBuffer(HANDLE out) {
   DWORD flags = 0;
   DWORD out_buffer = 0;
   DWORD in_buffer = 0;
-  if (GetNamedPipeInfo(out, &flags, &out_buffer, &in_buffer, nullptr) == 0)
+  if (win32_calls.GetNamedPipeInfo(out, &flags, &out_buffer, &in_buffer, nullptr) == 0)
     return std::nullopt;
   // The server's output buffer carries what the server writes; its input
   // buffer what the client writes.
@@ -100,10 +120,10 @@ std::optional<std::size_t> PipeBuffer(HANDLE out) {
 }  // namespace
 
 Handle StandardInput() {
-  return FromHandle(GetStdHandle(STD_INPUT_HANDLE));
+  return FromHandle(win32_calls.GetStdHandle(STD_INPUT_HANDLE));
 }
 Handle StandardOutput() {
-  return FromHandle(GetStdHandle(STD_OUTPUT_HANDLE));
+  return FromHandle(win32_calls.GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
 std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
@@ -112,8 +132,8 @@ std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
   do {
     const std::size_t piece = std::min(text.size(), kMaxPiece);
     DWORD written = 0;
-    if (WriteConsoleW(ToHandle(out), Wide(text.data()), static_cast<DWORD>(piece), &written,
-                      nullptr) == 0) {
+    if (win32_calls.WriteConsoleW(ToHandle(out), Wide(text.data()), static_cast<DWORD>(piece),
+                                  &written, nullptr) == 0) {
       if (first)
         return std::nullopt;
       return WriteStatus::kLost;
@@ -127,7 +147,8 @@ std::optional<WriteStatus> ConsoleWrite(Handle out, std::u16string_view text) {
 void ConsoleSetLineMode(Handle in) {
   // Processed input, line input, echo: the console edits the line, and
   // Ctrl+C stays a control event. Fails on a redirected handle; ignored.
-  SetConsoleMode(ToHandle(in), ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+  win32_calls.SetConsoleMode(ToHandle(in),
+                             ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
 }
 
 ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacity,
@@ -138,7 +159,7 @@ ConsoleReadStatus ConsoleRead(Handle in, char16_t* buffer, std::uint32_t capacit
   // the system starts the control handling on a thread of its own: the read
   // either succeeds with nothing or fails as aborted, depending on the
   // Windows version. A read that ends a typed line brings at least its CR.
-  if (ReadConsoleW(ToHandle(in), Wide(buffer), capacity, &read, nullptr) == 0) {
+  if (win32_calls.ReadConsoleW(ToHandle(in), Wide(buffer), capacity, &read, nullptr) == 0) {
     return GetLastError() == ERROR_OPERATION_ABORTED ? ConsoleReadStatus::kInterrupted
                                                      : ConsoleReadStatus::kNotConsole;
   }
@@ -152,7 +173,7 @@ ReadStatus ReadBytes(Handle in, void* buffer, std::uint32_t size, std::uint32_t&
   count = 0;
   for (;;) {
     DWORD read = 0;
-    if (ReadFile(ToHandle(in), buffer, size, &read, nullptr) != 0) {
+    if (win32_calls.ReadFile(ToHandle(in), buffer, size, &read, nullptr) != 0) {
       if (read > 0) {
         count = read;
         return ReadStatus::kOk;
@@ -203,7 +224,7 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
   while (size > 0) {
     const std::size_t piece = std::min(size, most);
     DWORD taken = 0;
-    if (WriteFile(handle, next, static_cast<DWORD>(piece), &taken, nullptr) == 0)
+    if (win32_calls.WriteFile(handle, next, static_cast<DWORD>(piece), &taken, nullptr) == 0)
       return ReaderHasGone(GetLastError()) ? WriteStatus::kReaderGone : WriteStatus::kLost;
     if (taken > 0) {
       next += taken;
@@ -214,7 +235,7 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
     }
     // Anything but a pipe that takes nothing would only be asked again and
     // again. (A write-only pipe handle may not be asked what pipe it is.)
-    if (GetFileType(handle) != FILE_TYPE_PIPE)
+    if (win32_calls.GetFileType(handle) != FILE_TYPE_PIPE)
       return WriteStatus::kLost;
     if (!buffer_asked) {
       buffer_asked = true;
@@ -223,7 +244,7 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
       if (piece > whole)
         continue;
     }
-    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG now = win32_calls.GetTickCount64();
     if (!stalled_since)
       stalled_since = now;
     if (now - *stalled_since >= kStallLimit && piece > 1) {
@@ -243,7 +264,8 @@ WriteStatus WriteBytes(Handle out, const void* bytes, std::size_t size) {
 // disk is flushed.
 bool Flush(Handle out) {
   const HANDLE handle = ToHandle(out);
-  return GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0;
+  return win32_calls.GetFileType(handle) != FILE_TYPE_DISK ||
+         win32_calls.FlushFileBuffers(handle) != 0;
 }
 
 // Windows reports a lost write when it is written or flushed; closing the
@@ -257,14 +279,14 @@ bool SetTitle(std::u16string_view title) {
   // the title stays as it is.
   try {
     std::pmr::u16string terminated(title);
-    return SetConsoleTitleW(Wide(terminated.c_str())) != 0;
+    return win32_calls.SetConsoleTitleW(Wide(terminated.c_str())) != 0;
   } catch (const std::bad_alloc&) {
     return false;
   }
 }
 
 bool SetTextAttribute(Handle out, std::uint16_t attribute) {
-  return SetConsoleTextAttribute(ToHandle(out), attribute) != 0;
+  return win32_calls.SetConsoleTextAttribute(ToHandle(out), attribute) != 0;
 }
 
 // The console keeps the title and colour the run set, for whatever runs in
@@ -285,7 +307,7 @@ std::size_t EncodeText(CodePage page, std::u16string_view text, char* bytes, std
 
 void RegisterControlHandler(ControlHandler handler) {
   control_handler.store(handler);
-  SetConsoleCtrlHandler(OnControlEvent, TRUE);
+  win32_calls.SetConsoleCtrlHandler(OnControlEvent, TRUE);
 }
 
 void LockCreate() {

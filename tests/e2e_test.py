@@ -502,28 +502,6 @@ class SurroundingsTest(E2ECase):
                 # 900 bytes there already; the limit falls in the range line.
                 ("ulimit -f 1, appended", {"preexec_fn": file_size_limit(1024)}, b"x" * 900, 1),
             ]
-        strace = os.environ.get("HELLIGKEIT_E2E_STRACE")
-        if strace and not EMULATED:
-            # From the ninth write on (the closing message), every write
-            # takes nothing and reports no error, as a device may: asking
-            # again would only repeat that, so the output is lost at once.
-            inject = [strace, "-o", os.devnull, "-e", "trace=write",
-                      "-e", "inject=write:retval=0:when=9+"]
-            cases.append(("writes that take nothing", {"wrap": inject}, b"", 1))
-            # The same where errno still says EAGAIN from an earlier call
-            # (here the terminal check), as after a full pipe that does not
-            # wait: the count, not a stale errno, says the write took nothing.
-            inject = [strace, "-o", os.devnull, "-e", "inject=ioctl:error=EAGAIN",
-                      "-e", "inject=write:retval=0:when=9+"]
-            cases.append(("writes that take nothing after EAGAIN", {"wrap": inject}, b"", 1))
-            # From the ninth write on the output is full, and the wait for
-            # room fails (as poll does under `ulimit -n 0`): lost, not retried.
-            inject = [strace, "-o", os.devnull, "-e", "inject=write:error=EAGAIN:when=9+",
-                      "-e", "inject=poll:error=EINVAL"]
-            cases.append(("a wait for room that fails", {"wrap": inject}, b"", 1))
-            # NFS and FUSE may report a failed write only when the file is closed.
-            inject = [strace, "-o", os.devnull, "-e", "inject=close:error=EIO"]
-            cases.append(("a close that reports EIO", {"wrap": inject}, b"", 1))
         for name, streams, before, exit_code in cases:
             with self.subTest(name), tempfile.TemporaryFile() as sink:
                 sink.write(before)
