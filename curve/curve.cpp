@@ -21,9 +21,9 @@ constexpr double Upper(int k) {
   return kStoredRows[(k - 1) * 6 + 1];
 }
 
-// The whole nanometres from the first lower bound to the last upper bound.
-constexpr int kFirstNm = static_cast<int>(Lower(1));
-constexpr int kLastNm = static_cast<int>(Upper(kRows));
+static_assert(helligkeit::kFirstNm == Lower(1) && helligkeit::kLastNm == Upper(kRows));
+using helligkeit::kFirstNm;
+using helligkeit::kLastNm;
 
 // Every bound is a whole number, every row ends where the next begins, and
 // none is empty.
@@ -44,7 +44,7 @@ static_assert(BoundsAreWholeAndJoined());
 // and rows that join, that row also holds every wavelength between n and
 // n + 1, so a wavelength's whole part finds its row. (Row numbers fit a
 // byte.)
-constexpr auto kRowAt = [] {
+constexpr auto kRowIndex = [] {
   std::array<std::uint8_t, kLastNm - kFirstNm + 1> row_at{};
   for (int n = kFirstNm; n <= kLastNm; ++n) {
     for (int k = 1; k <= kRows; ++k) {
@@ -80,6 +80,18 @@ constexpr SegmentTable Filled() {
 
 constinit const SegmentTable kSegmentTable = Filled();
 
+constinit const std::array<std::uint8_t, kLastNm - kFirstNm + 1> helligkeit::kRowAt = kRowIndex;
+
+constinit const std::array<helligkeit::Cubic, kRows + 1> helligkeit::kCubics = [] {
+  std::array<helligkeit::Cubic, kRows + 1> cubics{};
+  for (int k = 1; k <= kRows; ++k) {
+    for (int i = 0; i < 4; ++i) {
+      cubics[static_cast<std::size_t>(k)].c[i] = kStoredRows[(k - 1) * 6 + 2 + i];
+    }
+  }
+  return cubics;
+}();
+
 void FillSegmentTable(SegmentTable& table) {
   Fill(table);
 }
@@ -90,7 +102,7 @@ double Brightness(const SegmentTable& table, double wavelength) {
   if (!(x >= kFirstNm && x <= kLastNm)) {
     return 0.0;
   }
-  const int k = kRowAt[static_cast<std::size_t>(static_cast<int>(x) - kFirstNm)];
+  const int k = helligkeit::kRowAt[static_cast<std::size_t>(static_cast<int>(x) - kFirstNm)];
   // Every multiplication and addition a double operation, in this order
   // (the build allows no fused multiply-add).
   return ((table.c0[k] + table.c1[k] * x) + (table.c2[k] * x) * x) + ((table.c3[k] * x) * x) * x;

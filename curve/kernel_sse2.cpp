@@ -1,0 +1,61 @@
+// The array evaluation two wavelengths at a time with SSE2, which every
+// amd64 processor has.
+#include "curve/kernels.h"
+
+#if defined(__x86_64__)
+
+#include <emmintrin.h>
+
+#include "curve/curve.h"
+
+namespace helligkeit {
+
+namespace {
+
+// The cubic of the row of the whole nanometre in the low 32 bits of
+// `whole_nm`.
+inline const double* CubicAt(__m128i whole_nm) {
+  return kCubics[kRowAt[static_cast<std::size_t>(_mm_cvtsi128_si32(whole_nm) - kFirstNm)]].c;
+}
+
+}  // namespace
+
+void BrightnessSse2(const double* wavelengths, double* brightness, std::size_t count) {
+  const __m128d first = _mm_set1_pd(kFirstNm);
+  const __m128d last = _mm_set1_pd(kLastNm);
+  std::size_t i = 0;
+  // Each pair is read before its brightness is written, so the two arrays
+  // may be one.
+  for (; count - i >= 2; i += 2) {
+    const __m128d wavelength = _mm_loadu_pd(wavelengths + i);
+    // All ones in the lanes that a row holds; false for NaN.
+    const __m128d held =
+        _mm_and_pd(_mm_cmpge_pd(wavelength, first), _mm_cmple_pd(wavelength, last));
+    // A lane outside the rows computes the first bound's cubic and is
+    // cleared at the end, so that no infinity or NaN enters the arithmetic.
+    const __m128d x = _mm_or_pd(_mm_and_pd(held, wavelength), _mm_andnot_pd(held, first));
+    const __m128i whole_nm = _mm_cvttpd_epi32(x);
+    const double* low = CubicAt(whole_nm);
+    const double* high = CubicAt(_mm_srli_si128(whole_nm, 4));
+    const __m128d low01 = _mm_loadu_pd(low);
+    const __m128d high01 = _mm_loadu_pd(high);
+    const __m128d low23 = _mm_loadu_pd(low + 2);
+    const __m128d high23 = _mm_loadu_pd(high + 2);
+    const __m128d c0 = _mm_unpacklo_pd(low01, high01);
+    const __m128d c1 = _mm_unpackhi_pd(low01, high01);
+    const __m128d c2 = _mm_unpacklo_pd(low23, high23);
+    const __m128d c3 = _mm_unpackhi_pd(low23, high23);
+    // Brightness()'s operations in its order (SSE2 has no fused
+    // multiply-add).
+    const __m128d cubic =
+        _mm_add_pd(_mm_add_pd(_mm_add_pd(c0, _mm_mul_pd(c1, x)), _mm_mul_pd(_mm_mul_pd(c2, x), x)),
+                   _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(c3, x), x), x));
+    // +0.0 where no row holds the wavelength.
+    _mm_storeu_pd(brightness + i, _mm_and_pd(cubic, held));
+  }
+  BrightnessOfEach(kSegmentTable, wavelengths + i, brightness + i, count - i);
+}
+
+}  // namespace helligkeit
+
+#endif
