@@ -228,7 +228,8 @@ TEST_P(EveryKernelTest, GivesTheScansBits) {
                          {std::nextafter(bound, -kInf), bound, std::nextafter(bound, kInf)});
     }
   }
-  // A dense sweep beyond both ends, in steps that are no binary fraction.
+  // A dense sweep beyond both ends, in steps that are no binary fraction;
+  // long enough for the AVX2 kernel to write past the caches.
   for (int i = 0; i <= 420'000; ++i) {
     wavelengths.push_back(370.0 + i * 0.001);
   }

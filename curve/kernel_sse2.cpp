@@ -6,16 +6,17 @@
 
 #include <emmintrin.h>
 
+#include <cstdint>
+
 #include "curve/curve.h"
 
 namespace helligkeit {
 
 namespace {
 
-// The cubic of the row of the whole nanometre in the low 32 bits of
-// `whole_nm`.
-inline const double* CubicAt(__m128i whole_nm) {
-  return kCubics[kRowAt[static_cast<std::size_t>(_mm_cvtsi128_si32(whole_nm) - kFirstNm)]].c;
+// The cubic of the row of the whole nanometre kFirstNm + `nm`.
+inline const double* CubicAt(std::uint64_t nm) {
+  return kCubics[kRowAt[nm]].c;
 }
 
 }  // namespace
@@ -23,20 +24,26 @@ inline const double* CubicAt(__m128i whole_nm) {
 void BrightnessSse2(const double* wavelengths, double* brightness, std::size_t count) {
   const __m128d first = _mm_set1_pd(kFirstNm);
   const __m128d last = _mm_set1_pd(kLastNm);
+  const __m128i first_nm = _mm_set1_epi32(kFirstNm);
   std::size_t i = 0;
   // Each pair is read before its brightness is written, so the two arrays
   // may be one.
   for (; count - i >= 2; i += 2) {
     const __m128d wavelength = _mm_loadu_pd(wavelengths + i);
-    // All ones in the lanes that a row holds; false for NaN.
-    const __m128d held =
-        _mm_and_pd(_mm_cmpge_pd(wavelength, first), _mm_cmple_pd(wavelength, last));
-    // A lane outside the rows computes the first bound's cubic and is
-    // cleared at the end, so that no infinity or NaN enters the arithmetic.
-    const __m128d x = _mm_or_pd(_mm_and_pd(held, wavelength), _mm_andnot_pd(held, first));
-    const __m128i whole_nm = _mm_cvttpd_epi32(x);
-    const double* low = CubicAt(whole_nm);
-    const double* high = CubicAt(_mm_srli_si128(whole_nm, 4));
+    // The wavelength held within the bounds: max gives its second operand,
+    // the first bound, for a NaN. A lane outside the rows computes a bound's
+    // cubic and is cleared at the end, so that no infinity or NaN enters the
+    // arithmetic or the look-up.
+    const __m128d x = _mm_min_pd(_mm_max_pd(wavelength, first), last);
+    // All ones in the lanes that a row holds: those that the bounds left as
+    // they were (-0.0 became the first bound), false for NaN.
+    const __m128d held = _mm_cmpeq_pd(x, wavelength);
+    // Both lanes' whole nanometres from the first bound, 0 to 400, in one
+    // 64-bit register.
+    const auto nm =
+        static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_sub_epi32(_mm_cvttpd_epi32(x), first_nm)));
+    const double* low = CubicAt(nm & 0xFFFF'FFFF);
+    const double* high = CubicAt(nm >> 32);
     const __m128d low01 = _mm_loadu_pd(low);
     const __m128d high01 = _mm_loadu_pd(high);
     const __m128d low23 = _mm_loadu_pd(low + 2);
