@@ -23,9 +23,7 @@ constexpr double Upper(int k) {
   return kStoredRows[(k - 1) * 6 + 1];
 }
 
-// The whole nanometres from the first lower bound to the last upper bound.
-constexpr int kFirstNm = static_cast<int>(Lower(1));
-constexpr int kLastNm = static_cast<int>(Upper(kRows));
+static_assert(kFirstNm == Lower(1) && kLastNm == Upper(kRows));
 
 // Every bound is a whole number, every row ends where the next begins, and
 // none is empty.
@@ -46,7 +44,7 @@ static_assert(BoundsAreWholeAndJoined());
 // and rows that join, that row also holds every wavelength between n and
 // n + 1, so a wavelength's whole part finds its row. (Row numbers fit a
 // byte.)
-constexpr auto kRowAt = [] {
+constexpr auto kRowIndex = [] {
   std::array<std::uint8_t, kLastNm - kFirstNm + 1> row_at{};
   for (int n = kFirstNm; n <= kLastNm; ++n) {
     for (int k = 1; k <= kRows; ++k) {
@@ -81,6 +79,18 @@ constexpr SegmentTable Filled() {
 }  // namespace
 
 constinit const SegmentTable kSegmentTable = Filled();
+
+constinit const std::array<std::uint8_t, kLastNm - kFirstNm + 1> kRowAt = kRowIndex;
+
+constinit const std::array<Cubic, kRows + 1> kCubics = [] {
+  std::array<Cubic, kRows + 1> cubics{};
+  for (int k = 1; k <= kRows; ++k) {
+    for (int i = 0; i < 4; ++i) {
+      cubics[static_cast<std::size_t>(k)].c[i] = kStoredRows[(k - 1) * 6 + 2 + i];
+    }
+  }
+  return cubics;
+}();
 
 void FillSegmentTable(SegmentTable& table) {
   Fill(table);

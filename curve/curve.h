@@ -4,7 +4,9 @@
 // names can clash with those of a program that links the static library.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace helligkeit {
 
@@ -32,6 +34,24 @@ void FillSegmentTable(SegmentTable& table);
 // shared by two rows, the later row), or +0.0 when no row holds it, as for
 // NaN and the infinities.
 double Brightness(const SegmentTable& table, double wavelength);
+
+// The whole nanometres from the first lower bound to the last upper bound.
+inline constexpr int kFirstNm = 380;
+inline constexpr int kLastNm = 780;
+
+// For each whole nanometre n from kFirstNm to kLastNm, at n - kFirstNm, the
+// row that Brightness() takes for every wavelength from n up to n + 1 (the
+// later row on a shared bound).
+extern const std::array<std::uint8_t, kLastNm - kFirstNm + 1> kRowAt;
+
+// A row's four coefficients side by side, c[0] to c[3], so that the vector
+// kernels fetch a row's cubic with one or two loads; within one cache line.
+struct alignas(32) Cubic {
+  double c[4];
+};
+
+// The stored rows' cubics: row k (1..87) at index k, index 0 all 0.0.
+extern const std::array<Cubic, SegmentTable::kRows + 1> kCubics;
 
 // Brightness() of each of `count` wavelengths; `brightness` may be
 // `wavelengths` itself.

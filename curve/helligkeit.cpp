@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "curve/curve.h"
+#include "curve/kernels.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ extern "C" double helligkeit_brightness(double wavelength_nm) {
 extern "C" void helligkeit_brightness_n(const double* wavelengths_nm, double* brightness,
                                         size_t count) {
   [[maybe_unused]] const DoublePrecision precision;
-  helligkeit::BrightnessOfEach(helligkeit::kSegmentTable, wavelengths_nm, brightness, count);
+  helligkeit::ChosenKernel().run(wavelengths_nm, brightness, count);
 }
 
 extern "C" const char* helligkeit_version(void) {
