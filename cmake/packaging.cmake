@@ -135,7 +135,7 @@ else()
                     [==[${HELLIGKEIT_HOMEPAGE}]==])
   " COMPONENT dev_zip EXCLUDE_FROM_ALL)
   install(FILES ${HELLIGKEIT_MSVC_IMPORT_LIBRARY} ${PROJECT_SOURCE_DIR}/curve/helligkeit.def
-                ${PROJECT_BINARY_DIR}/curve/include/helligkeit.h ${PROJECT_SOURCE_DIR}/LICENSE
+                ${PROJECT_SOURCE_DIR}/curve/helligkeit.h ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL)
   install(FILES ${documents}/library-windows.md DESTINATION . RENAME README.md
           COMPONENT dev_zip EXCLUDE_FROM_ALL)

@@ -49,3 +49,7 @@ extern "C" void helligkeit_brightness_n(const double* wavelengths_nm, double* br
 extern "C" const char* helligkeit_version(void) {
   return HELLIGKEIT_VERSION;
 }
+
+extern "C" unsigned helligkeit_version_number(void) {
+  return HELLIGKEIT_VERSION_NUMBER;
+}

@@ -42,7 +42,8 @@ import sys
 import tempfile
 from pathlib import Path
 
-from tool_support import ROOT, check, configured, fail, output, run
+from tool_support import (HEADER, ROOT, check, configured, fail, output, project_version, run,
+                          set_project_version)
 
 sys.path.insert(0, str(ROOT / "tests"))
 from test_support import CLOSING_TEXT, HEAD, TITLE, report_text  # noqa: E402
@@ -127,8 +128,7 @@ DOCUMENTS = ["README.md", "LIESMICH.md", "man/helligkeit.1", "man/de/helligkeit.
 
 
 def check_version():
-    current = re.search(r"project\(helligkeit VERSION ([0-9.]+)",
-                        (ROOT / "CMakeLists.txt").read_text()).group(1)
+    current = project_version()
     files = output("git", "-C", ROOT, "ls-files", "--cached", "--others",
                    "--exclude-standard").splitlines()
     with tempfile.TemporaryDirectory(prefix="helligkeit-version.") as work:
@@ -137,8 +137,7 @@ def check_version():
             if (ROOT / name).is_file():
                 (source / name).parent.mkdir(parents=True, exist_ok=True)
                 shutil.copy2(ROOT / name, source / name)
-        lists = source / "CMakeLists.txt"
-        lists.write_text(lists.read_text().replace(f"VERSION {current} ", f"VERSION {NEW_VERSION} "))
+        set_project_version(source / HEADER.relative_to(ROOT), NEW_VERSION)
         news = source / "NEWS.md"
         head, _, rest = news.read_text().partition("\n## ")
         news.write_text(f"{head}\n## {NEW_VERSION} ({NEWS_DATE})\n\n- A version to check the "

@@ -37,7 +37,7 @@ from pathlib import Path
 
 from generate_segments import evaluate, knots
 from plot_curve import read_table
-from tool_support import ROOT, check, output, run
+from tool_support import ROOT, check, output, project_version, run
 
 sys.path.insert(0, str(ROOT / "tests"))
 from test_support import report_text, utf16, whole_output  # noqa: E402
@@ -83,13 +83,6 @@ def scan(rows, nm):
         if not row[0] > nm and row[1] >= nm:
             result = evaluate(row, nm)
     return result
-
-
-def project_version():
-    found = re.search(r"project\(helligkeit VERSION ([0-9.]+)",
-                      (ROOT / "CMakeLists.txt").read_text())
-    check(found, "no project version in CMakeLists.txt")
-    return found.group(1)
 
 
 def check_user(name, command, env=None):

@@ -1,6 +1,7 @@
 """What every tool in tools/ and installer/ shares: the repository's root,
 ending with a message, running commands, and the other machines."""
 
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -37,6 +38,30 @@ def configured(build_dir, name="CMAKE_PROJECT_VERSION"):
         if line.startswith(name + ":"):
             return line.split("=", 1)[1]
     fail(f"no {name} in {build_dir}/CMakeCache.txt")
+
+
+# The library's header, the one place the project's version is written: a
+# line #define HELLIGKEIT_VERSION_<PART> <NUMBER> for each part.
+HEADER = ROOT / "curve" / "helligkeit.h"
+VERSION_PARTS = ("MAJOR", "MINOR", "PATCH")
+
+
+def project_version(header=HEADER):
+    """The project's version, "MAJOR.MINOR.PATCH", as the header writes it."""
+    text = Path(header).read_text()
+    parts = [re.search(rf"^#define HELLIGKEIT_VERSION_{part} ([0-9]+)$", text, re.M)
+             for part in VERSION_PARTS]
+    check(all(parts), f"{header} does not write the version's three numbers")
+    return ".".join(part.group(1) for part in parts)
+
+
+def set_project_version(header, version):
+    """Writes `version` into a copy of the header."""
+    text = Path(header).read_text()
+    for part, number in zip(VERSION_PARTS, version.split(".")):
+        text = re.sub(rf"^(#define HELLIGKEIT_VERSION_{part}) [0-9]+$", rf"\g<1> {number}", text,
+                      flags=re.M)
+    Path(header).write_text(text)
 
 
 class Machine(NamedTuple):
