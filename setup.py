@@ -1,0 +1,48 @@
+"""Builds the extension helligkeit._ufunc for pip (pyproject.toml):
+the library's C++ sources of curve/ as a static library, compiled as the
+CMake build compiles them (C++20, no fused multiply-add, no fast-math, no
+exceptions), hidden inside the extension, which links it."""
+
+import re
+from pathlib import Path
+
+import numpy
+from setuptools import Extension, setup
+
+HEADER = Path("curve/helligkeit.h")
+# Each result must be the double the C library gives: every operation
+# rounded as written, with no fused multiply-add.
+EXACT = ["-ffp-contract=off", "-fno-fast-math"]
+
+
+def header_version():
+    """MAJOR.MINOR.PATCH, as helligkeit.h writes it."""
+    text = HEADER.read_text(encoding="utf-8")
+    return ".".join(re.search(rf"^#define HELLIGKEIT_VERSION_{part} ([0-9]+)$", text, re.M)[1]
+                    for part in ("MAJOR", "MINOR", "PATCH"))
+
+
+library = ("helligkeit", {
+    "sources": ["curve/curve.cpp", "curve/helligkeit.cpp"],
+    "include_dirs": [".", "curve"],
+    "macros": [("HELLIGKEIT_STATIC", None)],
+    "cflags": ["-std=c++20", "-fno-exceptions", "-fno-rtti", "-fvisibility=hidden", *EXACT],
+})
+
+extension = Extension(
+    "helligkeit._ufunc",
+    sources=["python/helligkeit/_ufunc.c"],
+    include_dirs=["curve", numpy.get_include()],
+    define_macros=[("HELLIGKEIT_STATIC", None)],
+    extra_compile_args=["-std=c11", *EXACT],
+)
+
+setup(
+    version=header_version(),
+    package_dir={"": "python"},
+    packages=["helligkeit"],
+    libraries=[library],
+    ext_modules=[extension],
+    # Out of the way of CMake's build/.
+    options={"build": {"build_base": "build-python"}},
+)
