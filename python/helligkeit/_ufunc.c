@@ -33,10 +33,9 @@ static void BrightnessLoop(char** args, const npy_intp* dimensions, const npy_in
   npy_intp count = dimensions[0];
   const npy_intp in_step = steps[0];
   const npy_intp out_step = steps[1];
-  if (in_step == (npy_intp)sizeof(double) && out_step == (npy_intp)sizeof(double) &&
-      Aligned(in) && Aligned(out)) {
-    helligkeit_brightness_n((const double*)(const void*)in, (double*)(void*)out,
-                            (size_t)count);
+  if (in_step == (npy_intp)sizeof(double) && out_step == (npy_intp)sizeof(double) && Aligned(in) &&
+      Aligned(out)) {
+    helligkeit_brightness_n((const double*)(const void*)in, (double*)(void*)out, (size_t)count);
     return;
   }
   double block[kBlock];
