@@ -3,6 +3,7 @@ the library's C++ sources of curve/ as a static library, compiled as the
 CMake build compiles them (C++20, no fused multiply-add, no fast-math, no
 exceptions), hidden inside the extension, which links it."""
 
+import os
 import re
 from pathlib import Path
 
@@ -15,11 +16,17 @@ HEADER = Path("curve/helligkeit.h")
 EXACT = ["-ffp-contract=off", "-fno-fast-math"]
 
 
-def header_version():
-    """MAJOR.MINOR.PATCH, as helligkeit.h writes it."""
+def version():
+    """MAJOR.MINOR.PATCH, as helligkeit.h writes it; in a source
+    distribution, the version its PKG-INFO gives (VERSION+dirty where
+    tools/sdist.py --dirty made it); HELLIGKEIT_DIRTY set marks it so."""
+    if Path("PKG-INFO").exists():
+        text = Path("PKG-INFO").read_text(encoding="utf-8")
+        return re.search(r"^Version: (\S+)$", text, re.M)[1]
     text = HEADER.read_text(encoding="utf-8")
-    return ".".join(re.search(rf"^#define HELLIGKEIT_VERSION_{part} ([0-9]+)$", text, re.M)[1]
-                    for part in ("MAJOR", "MINOR", "PATCH"))
+    numbers = ".".join(re.search(rf"^#define HELLIGKEIT_VERSION_{part} ([0-9]+)$", text, re.M)[1]
+                       for part in ("MAJOR", "MINOR", "PATCH"))
+    return numbers + "+dirty" if os.environ.get("HELLIGKEIT_DIRTY") else numbers
 
 
 library = ("helligkeit", {
@@ -38,7 +45,7 @@ extension = Extension(
 )
 
 setup(
-    version=header_version(),
+    version=version(),
     package_dir={"": "python"},
     packages=["helligkeit"],
     libraries=[library],

@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#include <fenv.h>
 #include <helligkeit.h>
 #include <numpy/arrayobject.h>
 #include <numpy/ufuncobject.h>
@@ -25,9 +26,7 @@ static int Aligned(const char* pointer) {
  * aligned run goes to the library where it lies (the same array in and out
  * is allowed); any other run is copied through a block on the stack, so
  * that the library never reads or writes a misaligned double. */
-static void BrightnessLoop(char** args, const npy_intp* dimensions, const npy_intp* steps,
-                           void* data) {
-  (void)data;
+static void Brightness(char** args, const npy_intp* dimensions, const npy_intp* steps) {
   const char* in = args[0];
   char* out = args[1];
   npy_intp count = dimensions[0];
@@ -52,6 +51,24 @@ static void BrightnessLoop(char** args, const npy_intp* dimensions, const npy_in
     out += n * out_step;
     count -= n;
   }
+}
+
+/* The loop. The library compares each wavelength with the curve's bounds,
+ * which raises the invalid-operation flag for NaN; numpy would take that
+ * for an invalid result and warn (or raise, under numpy.errstate), but NaN
+ * has a result, 0.0. The flag is cleared again where it was clear before. */
+static void BrightnessLoop(char** args, const npy_intp* dimensions, const npy_intp* steps,
+                           void* data) {
+  (void)data;
+#ifdef FE_INVALID
+  const int invalid_before = fetestexcept(FE_INVALID);
+#endif
+  Brightness(args, dimensions, steps);
+#ifdef FE_INVALID
+  if (!invalid_before) {
+    feclearexcept(FE_INVALID);
+  }
+#endif
 }
 
 static PyUFuncGenericFunction loops[] = {BrightnessLoop};
