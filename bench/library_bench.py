@@ -16,14 +16,29 @@ the library at least 5 times as fast as each. Before timing, the library's
 results are compared with helligkeit_brightness() of every element, bit for
 bit, and numpy's and PPoly's with the library's.
 
+Then the module's ufunc against its own references, in paired rounds too:
+
+  single   brightness(550.0) against numpy.sqrt(550.0), each called
+           CALLS times a round: the ufunc machinery's cost on a Python
+           float. Target: no slower (ratio at most 1.0).
+  array    brightness(x, out=y) against helligkeit_brightness_n called
+           through ctypes on the same arrays: what the ufunc adds to the C
+           function. Target: ratio at most 1.1. Beside it, brightness(x),
+           which also makes a fresh output array.
+
 Usage:
     bench/library_bench.py [LIBRARY]   (default: build/curve/libhelligkeit.so.1)
-    ROUNDS=21 COUNT=1000000 bench/library_bench.py ...
+    ROUNDS=21 COUNT=1000000 CALLS=100000 bench/library_bench.py ...
+
+The module is the build's, build/python (its extension linked against
+build/curve/libhelligkeit.so.1); LIBRARY is loaded through ctypes for the
+array call's reference.
 
 Run by hand on a quiet machine after `make test`; it is no test and exits 0
 once the figures are printed.
 """
 
+import ctypes
 import os
 import platform
 import statistics
@@ -37,17 +52,19 @@ import scipy
 from scipy.interpolate import PPoly
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "python")]
+sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "build" / "python")]
 from plot_curve import read_table  # noqa: E402
 
 LIBRARY = Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build/curve/libhelligkeit.so.1")
 ROUNDS = int(os.environ.get("ROUNDS", "11"))
 COUNT = int(os.environ.get("COUNT", "10000000"))
+CALLS = int(os.environ.get("CALLS", "200000"))
 TARGET = 5.0
+SINGLE_TARGET = 1.0
+ARRAY_TARGET = 1.1
 
 if not LIBRARY.exists():
     sys.exit(f"library_bench: no library at {LIBRARY} (build it first, or pass its path)")
-os.environ["HELLIGKEIT_LIBRARY"] = str(LIBRARY)
 import helligkeit  # noqa: E402
 
 ROWS = numpy.array(read_table(ROOT / "curve" / "segment_data.inc"))
@@ -141,7 +158,79 @@ def main():
         print(f"{name:<10} {ns(name):14.2f} {low:8.2f} {high:8.2f} {ratio:17.1f} "
               f"{'>= ' + str(TARGET):>8}  {'met' if ratio >= TARGET else 'MISSED'} "
               f"(rounds' ratios {min(ratios):.1f}-{max(ratios):.1f})")
+    print()
+    ufunc_against_references(x)
     return 0
+
+
+def paired_rounds(methods):
+    """Seconds of each method in each round, the methods in turn."""
+    seconds = {name: [] for name in methods}
+    for _ in range(ROUNDS):
+        for name, method in methods.items():
+            start = time.perf_counter()
+            method()
+            seconds[name].append(time.perf_counter() - start)
+    return seconds
+
+
+def print_pairs(seconds, unit, per, reference, targets):
+    """Each method's median, fastest and slowest round in `unit` per item,
+    and the median of the rounds' ratios to `reference`, against the
+    method's target where `targets` has one."""
+    print(f"{'method':<26} {unit:>10} {'min':>8} {'max':>8} {'ratio to ' + reference:>24} "
+          f"{'target':>8}  result")
+    for name, rounds in seconds.items():
+        median, low, high = (f(rounds) / per * 1e9 for f in (statistics.median, min, max))
+        if name == reference:
+            print(f"{name:<26} {median:10.2f} {low:8.2f} {high:8.2f}")
+            continue
+        ratios = [ours / theirs for ours, theirs in zip(rounds, seconds[reference])]
+        ratio = statistics.median(ratios)
+        target = targets.get(name)
+        verdict = "" if target is None else "met" if ratio <= target else "MISSED"
+        shown_target = "" if target is None else f"<= {target}"
+        print(f"{name:<26} {median:10.2f} {low:8.2f} {high:8.2f} {ratio:24.3f} "
+              f"{shown_target:>8}  {verdict} (rounds' ratios {min(ratios):.3f}-{max(ratios):.3f})")
+
+
+def ufunc_against_references(x):
+    """The ufunc on a Python float against numpy.sqrt, and on the whole
+    array against the C function called through ctypes."""
+    library = ctypes.CDLL(str(LIBRARY))
+    library.helligkeit_brightness_n.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
+    library.helligkeit_brightness_n.restype = None
+    out, reference_out = numpy.empty_like(x), numpy.empty_like(x)
+    library.helligkeit_brightness_n(x.ctypes.data, reference_out.ctypes.data, x.size)
+    helligkeit.brightness(x, out=out)
+    same = numpy.count_nonzero(bits(out) == bits(reference_out))
+    print(f"check: the ufunc gives helligkeit_brightness_n's double on {same:,} of {x.size:,}"
+          f"{'' if same == x.size else '  <-- MISMATCH'}")
+    print()
+
+    brightness, sqrt, calls = helligkeit.brightness, numpy.sqrt, range(CALLS)
+
+    def ufunc_single():
+        for _ in calls:
+            brightness(550.0)
+
+    def sqrt_single():
+        for _ in calls:
+            sqrt(550.0)
+
+    print(f"single calls on a Python float, {CALLS:,} a round, {ROUNDS} rounds:")
+    print_pairs(paired_rounds({"numpy.sqrt(550.0)": sqrt_single,
+                               "brightness(550.0)": ufunc_single}),
+                "ns/call", CALLS, "numpy.sqrt(550.0)", {"brightness(550.0)": SINGLE_TARGET})
+    print()
+
+    address, result, count = x.ctypes.data, reference_out.ctypes.data, x.size
+    print(f"the array call on {count:,} wavelengths, {ROUNDS} rounds:")
+    print_pairs(paired_rounds({
+        "C through ctypes": lambda: library.helligkeit_brightness_n(address, result, count),
+        "brightness(x, out=y)": lambda: brightness(x, out=out),
+        "brightness(x), new array": lambda: brightness(x),
+    }), "ns/elem", count, "C through ctypes", {"brightness(x, out=y)": ARRAY_TARGET})
 
 
 if __name__ == "__main__":
