@@ -182,6 +182,17 @@ def check_prefix(prefix, work):
     check((modules / "helligkeit" / "__init__.py").is_file(), f"no Python module in {modules}")
     check_user("Python", ["/usr/bin/python3", USER / "user.py"],
                {**env, "PYTHONPATH": str(modules)})
+    # Where the system's loader does not find the library, importing the
+    # module raises ImportError, which says what to install.
+    if "libhelligkeit.so.1 " not in output("/sbin/ldconfig", "-p"):
+        alone = {**os.environ, "PYTHONPATH": str(modules)}
+        alone.pop("LD_LIBRARY_PATH", None)
+        imported = subprocess.run(["/usr/bin/python3", "-c", "import helligkeit"], env=alone,
+                                  capture_output=True, text=True)
+        check(imported.returncode != 0 and "\nImportError: " in imported.stderr
+              and "apt-get install libhelligkeit1" in imported.stderr,
+              f"the module without its library: {imported.stderr[-400:]}")
+        print("Python: without the library, ImportError says what to install")
 
     program = prefix / "bin" / "helligkeit"
     if program.exists():

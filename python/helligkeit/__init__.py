@@ -16,13 +16,13 @@ bit.
     >>> helligkeit.brightness(numpy.ma.masked_less([[550, 300], [600, 0]], 400))
     masked_array(
       data=[[84.11999999998807, --],
-            [55.32826802451203, --]],
+            [55.32785917717774, --]],
       mask=[[False,  True],
             [False,  True]],
       fill_value=1e+20)
     >>> out = numpy.zeros(3)
     >>> helligkeit.brightness([550, 560, 570], out=out, where=[True, False, True])
-    array([84.12, 0.  , 99.24])
+    array([84.12      ,  0.        , 99.24000005])
 
 None, text, bytes and objects are refused with TypeError. A dask array is
 computed chunk by chunk, each chunk in one call: brightness(dask_array).

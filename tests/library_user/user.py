@@ -12,6 +12,7 @@ the file HELLIGKEIT_LIBRARY names."""
 
 import ctypes
 import os
+import pickle
 import struct
 import sys
 
@@ -54,9 +55,12 @@ def in_place(array):
 
 def on_local_cluster(wavelengths):
     """brightness() of a dask array of four chunks, one task for each,
-    computed by distributed's scheduler with one worker in this process."""
+    computed by distributed's scheduler with one worker in this process.
+    Workers elsewhere get the ufunc pickled, by its module and name."""
     import dask.array
     import distributed
+
+    assert pickle.loads(pickle.dumps(helligkeit.brightness)) is helligkeit.brightness
 
     chunked = dask.array.from_array(wavelengths, chunks=len(wavelengths) // 4)
     result = helligkeit.brightness(chunked)
