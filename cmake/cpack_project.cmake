@@ -98,7 +98,7 @@ endif()
 # libhelligkeit.so.1 comes from the library's package, and from which
 # version of it each function, from that package's symbols file: the
 # library lies in a package's folder of its own with that file.
-if(CPACK_GENERATOR STREQUAL "DEB" AND "python" IN_LIST CPACK_COMPONENTS_ALL)
+if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_HELLIGKEIT_PYTHON_EXTENSION)
   set(work ${CPACK_HELLIGKEIT_BINARY_DIR}/debian/shlibdeps)
   file(REMOVE_RECURSE ${work})
   file(WRITE ${work}/debian/control "")
@@ -109,7 +109,9 @@ if(CPACK_GENERATOR STREQUAL "DEB" AND "python" IN_LIST CPACK_COMPONENTS_ALL)
   file(MAKE_DIRECTORY ${library_package}/DEBIAN ${work}/debian/python/DEBIAN)
   file(COPY ${CPACK_HELLIGKEIT_LIBRARY_CONTROL}/shlibs ${CPACK_HELLIGKEIT_LIBRARY_CONTROL}/symbols
        DESTINATION ${library_package}/DEBIAN)
-  file(COPY ${CPACK_HELLIGKEIT_SHARED_LIBRARY} DESTINATION ${library_package}/usr/lib/${triplet})
+  cmake_path(GET CPACK_HELLIGKEIT_SHARED_LIBRARY FILENAME library)
+  file(MAKE_DIRECTORY ${library_package}/usr/lib/${triplet})
+  file(COPY_FILE ${CPACK_HELLIGKEIT_SHARED_LIBRARY} ${library_package}/usr/lib/${triplet}/${library})
   cmake_path(GET CPACK_HELLIGKEIT_PYTHON_EXTENSION FILENAME extension)
   file(COPY_FILE ${CPACK_HELLIGKEIT_PYTHON_EXTENSION} ${work}/debian/python/${extension})
   execute_process(COMMAND ${SHLIBDEPS_EXECUTABLE} -O
