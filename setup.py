@@ -42,6 +42,8 @@ extension = Extension(
     include_dirs=["curve", numpy.get_include()],
     define_macros=[("HELLIGKEIT_STATIC", None)],
     extra_compile_args=["-std=c11", *EXACT],
+    # The floating-point flags (fenv.h).
+    libraries=["m"],
 )
 
 setup(
