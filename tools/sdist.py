@@ -17,6 +17,7 @@ uncommitted changes, VERSION+dirty, as make release does.
 import gzip
 import io
 import os
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -48,6 +49,9 @@ def main(argv):
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH")
                 or output("git", "-C", ROOT, "log", "-1", "--format=%ct"))
     env = {**os.environ, "HELLIGKEIT_DIRTY": "1" if dirty else ""}
+    # setuptools adds the files listed by an earlier build's egg-info: none
+    # is left, so that the files listed are the tree's own.
+    shutil.rmtree(ROOT / "python" / "helligkeit.egg-info", ignore_errors=True)
     with tempfile.TemporaryDirectory(prefix="helligkeit-sdist.") as stage:
         subprocess.run([sys.executable, "-c", BUILD, stage], cwd=ROOT, env=env, check=True,
                        stdout=subprocess.DEVNULL)
