@@ -110,8 +110,9 @@ if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_HELLIGKEIT_PYTHON_EXTENSION)
   file(COPY ${CPACK_HELLIGKEIT_LIBRARY_CONTROL}/shlibs ${CPACK_HELLIGKEIT_LIBRARY_CONTROL}/symbols
        DESTINATION ${library_package}/DEBIAN)
   cmake_path(GET CPACK_HELLIGKEIT_SHARED_LIBRARY FILENAME library)
-  file(MAKE_DIRECTORY ${library_package}/usr/lib/${triplet})
-  file(COPY_FILE ${CPACK_HELLIGKEIT_SHARED_LIBRARY} ${library_package}/usr/lib/${triplet}/${library})
+  set(libdir ${library_package}/usr/lib/${triplet})
+  file(MAKE_DIRECTORY ${libdir})
+  file(COPY_FILE ${CPACK_HELLIGKEIT_SHARED_LIBRARY} ${libdir}/${library})
   cmake_path(GET CPACK_HELLIGKEIT_PYTHON_EXTENSION FILENAME extension)
   file(COPY_FILE ${CPACK_HELLIGKEIT_PYTHON_EXTENSION} ${work}/debian/python/${extension})
   execute_process(COMMAND ${SHLIBDEPS_EXECUTABLE} -O

@@ -280,8 +280,8 @@ LIBRARY_PACKAGES = {
           for name in ("config", "config-version", "targets", "targets-relwithdebinfo")),
         "usr/share/man/man3/helligkeit.3.gz"]),
     "python3-helligkeit": ("ARCH", None, "PYTHON", [
-        "usr/lib/python3/dist-packages/helligkeit/__init__.py",
-        f"usr/lib/python3/dist-packages/helligkeit/_ufunc{sysconfig.get_config_var('EXT_SUFFIX')}"]),
+        f"usr/lib/python3/dist-packages/helligkeit/{name}"
+        for name in ("__init__.py", f"_ufunc{sysconfig.get_config_var('EXT_SUFFIX')}")]),
 }
 
 
