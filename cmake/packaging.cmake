@@ -105,7 +105,10 @@ if(NOT WIN32)
   # file and the changelog in its own folder of /usr/share/doc, as every
   # Debian package must.
   set(deb_library libhelligkeit${HELLIGKEIT_SOVERSION})
-  set(packages LIBRARY ${deb_library} DEVELOPMENT libhelligkeit-dev PYTHON python3-helligkeit)
+  set(packages LIBRARY ${deb_library} DEVELOPMENT libhelligkeit-dev)
+  if(HELLIGKEIT_PYTHON_MODULE)
+    list(APPEND packages PYTHON python3-helligkeit)
+  endif()
   while(packages)
     list(POP_FRONT packages component package)
     set(CPACK_DEBIAN_${component}_PACKAGE_NAME ${package})
