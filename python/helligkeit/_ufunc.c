@@ -22,21 +22,11 @@ static int Aligned(const char* pointer) {
   return (uintptr_t)pointer % alignof(double) == 0;
 }
 
-/* One run of `dimensions[0]` elements, `steps` bytes apart. A contiguous,
- * aligned run goes to the library where it lies (the same array in and out
- * is allowed); any other run is copied through a block on the stack, so
- * that the library never reads or writes a misaligned double. */
-static void Brightness(char** args, const npy_intp* dimensions, const npy_intp* steps) {
-  const char* in = args[0];
-  char* out = args[1];
-  npy_intp count = dimensions[0];
-  const npy_intp in_step = steps[0];
-  const npy_intp out_step = steps[1];
-  if (in_step == (npy_intp)sizeof(double) && out_step == (npy_intp)sizeof(double) && Aligned(in) &&
-      Aligned(out)) {
-    helligkeit_brightness_n((const double*)(const void*)in, (double*)(void*)out, (size_t)count);
-    return;
-  }
+/* `count` elements, `in_step` and `out_step` bytes apart, copied through a
+ * block on the stack, so that the library never reads or writes a
+ * misaligned double. */
+static void CopiedThrough(const char* in, char* out, npy_intp count, npy_intp in_step,
+                          npy_intp out_step) {
   double block[kBlock];
   while (count > 0) {
     const npy_intp n = count < kBlock ? count : kBlock;
@@ -53,19 +43,30 @@ static void Brightness(char** args, const npy_intp* dimensions, const npy_intp* 
   }
 }
 
-/* The loop. The library compares each wavelength with the curve's bounds,
- * which raises the invalid-operation flag for NaN; numpy would take that
- * for an invalid result and warn (or raise, under numpy.errstate), but NaN
- * has a result, 0.0. The flag is cleared again where it was clear before. */
+/* The loop, on one run of `dimensions[0]` elements, `steps` bytes apart. A
+ * contiguous, aligned run (or one element: numpy gives a scalar a step of
+ * 0) goes to the library where it lies (the same array in and out is
+ * allowed); any other run is copied through a block.
+ *
+ * The library compares each wavelength with the curve's bounds, which
+ * raises the invalid-operation flag for NaN; numpy, which clears the
+ * floating-point flags before a ufunc's loops and reads them after, would
+ * take that for an invalid result and warn (or raise, under
+ * numpy.errstate), but NaN has a result, 0.0. So the flag is cleared. */
 static void BrightnessLoop(char** args, const npy_intp* dimensions, const npy_intp* steps,
                            void* data) {
   (void)data;
+  const npy_intp count = dimensions[0];
+  const int contiguous =
+      count == 1 || (steps[0] == (npy_intp)sizeof(double) && steps[1] == (npy_intp)sizeof(double));
+  if (contiguous && Aligned(args[0]) && Aligned(args[1])) {
+    helligkeit_brightness_n((const double*)(const void*)args[0], (double*)(void*)args[1],
+                            (size_t)count);
+  } else {
+    CopiedThrough(args[0], args[1], count, steps[0], steps[1]);
+  }
 #ifdef FE_INVALID
-  const int invalid_before = fetestexcept(FE_INVALID);
-#endif
-  Brightness(args, dimensions, steps);
-#ifdef FE_INVALID
-  if (!invalid_before) {
+  if (fetestexcept(FE_INVALID)) {
     feclearexcept(FE_INVALID);
   }
 #endif
