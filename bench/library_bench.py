@@ -19,8 +19,12 @@ bit, and numpy's and PPoly's with the library's.
 Then the module's ufunc against its own references, in paired rounds too:
 
   single   brightness(550.0) against numpy.sqrt(550.0), each called
-           CALLS times a round: the ufunc machinery's cost on a Python
-           float. Target: no slower (ratio at most 1.0).
+           CALLS times a round, the two in turns that alternate which
+           goes first, 4 x ROUNDS rounds: the ufunc machinery's cost on a
+           Python float. Target: no slower (ratio at most 1.0). Beside
+           it, where valgrind is installed, the instructions of one call
+           of each (callgrind: the difference between 30,000 calls and
+           10,000), the steady figure on a busy machine.
   array    brightness(x, out=y) against helligkeit_brightness_n called
            through ctypes on the same arrays: what the ufunc adds to the C
            function. Target: ratio at most 1.1. Beside it, brightness(x),
@@ -41,7 +45,10 @@ once the figures are printed.
 import ctypes
 import os
 import platform
+import re
+import shutil
 import statistics
+import subprocess
 import sys
 import time
 from fractions import Fraction
@@ -58,7 +65,7 @@ from plot_curve import read_table  # noqa: E402
 LIBRARY = Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build/curve/libhelligkeit.so.1")
 ROUNDS = int(os.environ.get("ROUNDS", "11"))
 COUNT = int(os.environ.get("COUNT", "10000000"))
-CALLS = int(os.environ.get("CALLS", "200000"))
+CALLS = int(os.environ.get("CALLS", "50000"))
 TARGET = 5.0
 SINGLE_TARGET = 1.0
 ARRAY_TARGET = 1.1
@@ -163,15 +170,36 @@ def main():
     return 0
 
 
-def paired_rounds(methods):
-    """Seconds of each method in each round, the methods in turn."""
+def paired_rounds(methods, rounds=ROUNDS, alternate=False):
+    """Seconds of each method in each round, the methods in turn (where
+    `alternate`, in reverse order every other round)."""
     seconds = {name: [] for name in methods}
-    for _ in range(ROUNDS):
-        for name, method in methods.items():
+    for number in range(rounds):
+        order = list(methods.items())
+        if alternate and number % 2:
+            order.reverse()
+        for name, method in order:
             start = time.perf_counter()
             method()
             seconds[name].append(time.perf_counter() - start)
     return seconds
+
+
+def instructions_per_call(function):
+    """The instructions of one call function(550.0), as callgrind counts a
+    Python that makes 30,000 calls less one that makes 10,000; None
+    without valgrind."""
+    if not shutil.which("valgrind"):
+        return None
+    counts = []
+    for calls in (10000, 30000):
+        script = (f"import sys; sys.path[:0] = [{str(ROOT / 'build' / 'python')!r}]\n"
+                  f"import numpy, helligkeit\nf = {function}\nf(550.0)\n"
+                  f"for _ in range({calls}): f(550.0)\n")
+        done = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                               sys.executable, "-c", script], capture_output=True, text=True)
+        counts.append(int(re.search(r"Collected : (\d+)", done.stderr)[1]))
+    return (counts[1] - counts[0]) / 20000
 
 
 def print_pairs(seconds, unit, per, reference, targets):
@@ -218,10 +246,15 @@ def ufunc_against_references(x):
         for _ in calls:
             sqrt(550.0)
 
-    print(f"single calls on a Python float, {CALLS:,} a round, {ROUNDS} rounds:")
+    print(f"single calls on a Python float, {CALLS:,} a round, {4 * ROUNDS} rounds:")
     print_pairs(paired_rounds({"numpy.sqrt(550.0)": sqrt_single,
-                               "brightness(550.0)": ufunc_single}),
+                               "brightness(550.0)": ufunc_single}, 4 * ROUNDS, alternate=True),
                 "ns/call", CALLS, "numpy.sqrt(550.0)", {"brightness(550.0)": SINGLE_TARGET})
+    theirs, ours = (instructions_per_call(f) for f in ("numpy.sqrt", "helligkeit.brightness"))
+    if theirs:
+        print(f"instructions per call (callgrind): numpy.sqrt(550.0) {theirs:,.0f}, "
+              f"brightness(550.0) {ours:,.0f}, ratio {ours / theirs:.3f}  "
+              f"{'met' if ours <= theirs * SINGLE_TARGET else 'MISSED'}")
     print()
 
     address, result, count = x.ctypes.data, reference_out.ctypes.data, x.size
