@@ -25,9 +25,27 @@ library beside LIBRARY, says which kernel the array call runs, times each
 kernel the processor has on 10,000 wavelengths (in the cache) against
 memcpy, and the single call in a loop of 10,000,000.
 
+Then the module's ufunc against its own references, in paired rounds too:
+
+  single   brightness(550.0) against numpy.sqrt(550.0), each called
+           CALLS times a round, the two in turns that alternate which
+           goes first, 4 x ROUNDS rounds: the ufunc machinery's cost on a
+           Python float. Target: no slower (ratio at most 1.0). Beside
+           it, where valgrind is installed, the instructions of one call
+           of each (callgrind: the difference between 30,000 calls and
+           10,000), the steady figure on a busy machine.
+  array    brightness(x, out=y) against helligkeit_brightness_n called
+           through ctypes on the same arrays: what the ufunc adds to the C
+           function. Target: ratio at most 1.1. Beside it, brightness(x),
+           which also makes a fresh output array.
+
 Usage:
     bench/library_bench.py [LIBRARY]   (default: build/curve/libhelligkeit.so.1)
-    ROUNDS=41 COUNT=1000000 bench/library_bench.py ...
+    ROUNDS=41 COUNT=1000000 CALLS=100000 bench/library_bench.py ...
+
+The module is the build's, build/python (its extension linked against
+build/curve/libhelligkeit.so.1); LIBRARY is loaded through ctypes for the
+array call's reference.
 
 Run by hand on a quiet machine after `make test`; it is no test and exits 0
 once the figures are printed.
@@ -36,7 +54,9 @@ once the figures are printed.
 import ctypes
 import os
 import platform
+import re
 import shlex
+import shutil
 import statistics
 import subprocess
 import sys
@@ -50,7 +70,7 @@ import scipy
 from scipy.interpolate import PPoly
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path[:0] = [str(ROOT / "tools")]
+sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "build" / "python")]
 from plot_curve import read_table  # noqa: E402
 
 LIBRARY = Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build/curve/libhelligkeit.so.1")
@@ -72,6 +92,10 @@ LIB.helligkeit_version.restype = ctypes.c_char_p
 LIBC = ctypes.CDLL(None)
 LIBC.memcpy.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
 LIBC.memcpy.restype = ctypes.c_void_p
+CALLS = int(os.environ.get("CALLS", "50000"))
+SINGLE_TARGET = 1.0
+ARRAY_TARGET = 1.1
+import helligkeit  # noqa: E402
 
 ROWS = numpy.array(read_table(ROOT / "curve" / "segment_data.inc"))
 LOWER, UPPER, C0, C1, C2, C3 = ROWS.T
@@ -206,7 +230,102 @@ def main():
               f"(rounds' ratios {min(ratios):.2f}-{max(ratios):.2f})")
     print()
     print("\n".join(kernels[1:]))
+    print()
+    ufunc_against_references(x)
     return 0
+
+
+def paired_rounds(methods, rounds=ROUNDS, alternate=False):
+    """Seconds of each method in each round, the methods in turn (where
+    `alternate`, in reverse order every other round)."""
+    seconds = {name: [] for name in methods}
+    for number in range(rounds):
+        order = list(methods.items())
+        if alternate and number % 2:
+            order.reverse()
+        for name, method in order:
+            start = time.perf_counter()
+            method()
+            seconds[name].append(time.perf_counter() - start)
+    return seconds
+
+
+def instructions_per_call(function):
+    """The instructions of one call function(550.0), as callgrind counts a
+    Python that makes 30,000 calls less one that makes 10,000; None
+    without valgrind."""
+    if not shutil.which("valgrind"):
+        return None
+    counts = []
+    for calls in (10000, 30000):
+        script = (f"import sys; sys.path[:0] = [{str(ROOT / 'build' / 'python')!r}]\n"
+                  f"import numpy, helligkeit\nf = {function}\nf(550.0)\n"
+                  f"for _ in range({calls}): f(550.0)\n")
+        done = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                               sys.executable, "-c", script], capture_output=True, text=True)
+        counts.append(int(re.search(r"Collected : (\d+)", done.stderr)[1]))
+    return (counts[1] - counts[0]) / 20000
+
+
+def print_pairs(seconds, unit, per, reference, targets):
+    """Each method's median, fastest and slowest round in `unit` per item,
+    and the median of the rounds' ratios to `reference`, against the
+    method's target where `targets` has one."""
+    print(f"{'method':<26} {unit:>10} {'min':>8} {'max':>8} {'ratio to ' + reference:>24} "
+          f"{'target':>8}  result")
+    for name, rounds in seconds.items():
+        median, low, high = (f(rounds) / per * 1e9 for f in (statistics.median, min, max))
+        if name == reference:
+            print(f"{name:<26} {median:10.2f} {low:8.2f} {high:8.2f}")
+            continue
+        ratios = [ours / theirs for ours, theirs in zip(rounds, seconds[reference])]
+        ratio = statistics.median(ratios)
+        target = targets.get(name)
+        verdict = "" if target is None else "met" if ratio <= target else "MISSED"
+        shown_target = "" if target is None else f"<= {target}"
+        print(f"{name:<26} {median:10.2f} {low:8.2f} {high:8.2f} {ratio:24.3f} "
+              f"{shown_target:>8}  {verdict} (rounds' ratios {min(ratios):.3f}-{max(ratios):.3f})")
+
+
+def ufunc_against_references(x):
+    """The ufunc on a Python float against numpy.sqrt, and on the whole
+    array against the C function called through ctypes."""
+    out, reference_out = numpy.empty_like(x), numpy.empty_like(x)
+    LIB.helligkeit_brightness_n(x.ctypes.data, reference_out.ctypes.data, x.size)
+    helligkeit.brightness(x, out=out)
+    same = numpy.count_nonzero(bits(out) == bits(reference_out))
+    print(f"check: the ufunc gives helligkeit_brightness_n's double on {same:,} of {x.size:,}"
+          f"{'' if same == x.size else '  <-- MISMATCH'}")
+    print()
+
+    brightness, sqrt, calls = helligkeit.brightness, numpy.sqrt, range(CALLS)
+
+    def ufunc_single():
+        for _ in calls:
+            brightness(550.0)
+
+    def sqrt_single():
+        for _ in calls:
+            sqrt(550.0)
+
+    print(f"single calls on a Python float, {CALLS:,} a round, {4 * ROUNDS} rounds:")
+    print_pairs(paired_rounds({"numpy.sqrt(550.0)": sqrt_single,
+                               "brightness(550.0)": ufunc_single}, 4 * ROUNDS, alternate=True),
+                "ns/call", CALLS, "numpy.sqrt(550.0)", {"brightness(550.0)": SINGLE_TARGET})
+    theirs, ours = (instructions_per_call(f) for f in ("numpy.sqrt", "helligkeit.brightness"))
+    if theirs:
+        print(f"instructions per call (callgrind): numpy.sqrt(550.0) {theirs:,.0f}, "
+              f"brightness(550.0) {ours:,.0f}, ratio {ours / theirs:.3f}  "
+              f"{'met' if ours <= theirs * SINGLE_TARGET else 'MISSED'}")
+    print()
+
+    address, result, count = x.ctypes.data, reference_out.ctypes.data, x.size
+    print(f"the array call on {count:,} wavelengths, {ROUNDS} rounds:")
+    print_pairs(paired_rounds({
+        "C through ctypes": lambda: LIB.helligkeit_brightness_n(address, result, count),
+        "brightness(x, out=y)": lambda: brightness(x, out=out),
+        "brightness(x), new array": lambda: brightness(x),
+    }), "ns/elem", count, "C through ctypes", {"brightness(x, out=y)": ARRAY_TARGET})
 
 
 if __name__ == "__main__":

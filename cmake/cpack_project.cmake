@@ -92,6 +92,48 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${depends}")
 endif()
 
+# The Python module's Depends (native builds, which build its extension):
+# the numpy ABI and the Python version it is built for, then the libraries
+# the extension links, read off it by dpkg-shlibdeps, which learns that
+# libhelligkeit.so.1 comes from the library's package, and from which
+# version of it each function, from that package's symbols file: the
+# library lies in a package's folder of its own with that file.
+if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_HELLIGKEIT_PYTHON_EXTENSION)
+  set(work ${CPACK_HELLIGKEIT_BINARY_DIR}/debian/shlibdeps)
+  file(REMOVE_RECURSE ${work})
+  file(WRITE ${work}/debian/control "")
+  set(library_package ${work}/debian/${CPACK_HELLIGKEIT_LIBRARY_PACKAGE})
+  execute_process(COMMAND dpkg-architecture -qDEB_HOST_MULTIARCH
+                  OUTPUT_VARIABLE triplet OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
+  file(MAKE_DIRECTORY ${library_package}/DEBIAN ${work}/debian/python/DEBIAN)
+  file(COPY ${CPACK_HELLIGKEIT_LIBRARY_CONTROL}/shlibs ${CPACK_HELLIGKEIT_LIBRARY_CONTROL}/symbols
+       DESTINATION ${library_package}/DEBIAN)
+  cmake_path(GET CPACK_HELLIGKEIT_SHARED_LIBRARY FILENAME library)
+  set(libdir ${library_package}/usr/lib/${triplet})
+  file(MAKE_DIRECTORY ${libdir})
+  file(COPY_FILE ${CPACK_HELLIGKEIT_SHARED_LIBRARY} ${libdir}/${library})
+  cmake_path(GET CPACK_HELLIGKEIT_PYTHON_EXTENSION FILENAME extension)
+  file(COPY_FILE ${CPACK_HELLIGKEIT_PYTHON_EXTENSION} ${work}/debian/python/${extension})
+  execute_process(COMMAND ${SHLIBDEPS_EXECUTABLE} -O
+                          -Sdebian/${CPACK_HELLIGKEIT_LIBRARY_PACKAGE} debian/python/${extension}
+                  WORKING_DIRECTORY ${work}
+                  OUTPUT_VARIABLE depends OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
+  file(REMOVE_RECURSE ${work})
+  string(REGEX REPLACE "^shlibs:Depends=" "" depends "${depends}")
+  if(NOT depends MATCHES "${CPACK_HELLIGKEIT_LIBRARY_PACKAGE} \\(>= ")
+    message(FATAL_ERROR "dpkg-shlibdeps gives ${CPACK_HELLIGKEIT_PYTHON_EXTENSION} no Depends "
+                        "on ${CPACK_HELLIGKEIT_LIBRARY_PACKAGE} but: ${depends}")
+  endif()
+  if(NOT CPACK_HELLIGKEIT_PYTHON_DEPENDS)
+    message(FATAL_ERROR "No /usr/share/numpy3/versions, from which the Python module's "
+                        "Depends on numpy's ABI is read: install python3-numpy and configure "
+                        "again.")
+  endif()
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${CPACK_HELLIGKEIT_PYTHON_DEPENDS}, ${depends}")
+endif()
+
 # The Windows developers' zip (package preset zip-dev, which sets
 # CPACK_HELLIGKEIT_DEV_ZIP): the component dev_zip alone, in a folder and
 # zip named helligkeit-<version>-win64-dev.

@@ -14,7 +14,8 @@
 #   development  libhelligkeit-dev_<version>_<arch>.deb: the header, the
 #                static library, the link to the shared one, helligkeit.pc,
 #                the CMake package and the manual page helligkeit(3)
-#   python       python3-helligkeit_<version>_all.deb: the Python module
+#   python       python3-helligkeit_<version>_<arch>.deb: the Python module
+#                and its extension (native builds only, python/)
 #   dev_zip      helligkeit-<version>-win64-dev.zip, for C and C++ on
 #                Windows: helligkeit.dll, its import libraries, the header
 # Every package holds its programs and libraries stripped.
@@ -104,7 +105,10 @@ if(NOT WIN32)
   # file and the changelog in its own folder of /usr/share/doc, as every
   # Debian package must.
   set(deb_library libhelligkeit${HELLIGKEIT_SOVERSION})
-  set(packages LIBRARY ${deb_library} DEVELOPMENT libhelligkeit-dev PYTHON python3-helligkeit)
+  set(packages LIBRARY ${deb_library} DEVELOPMENT libhelligkeit-dev)
+  if(HELLIGKEIT_PYTHON_MODULE)
+    list(APPEND packages PYTHON python3-helligkeit)
+  endif()
   while(packages)
     list(POP_FRONT packages component package)
     set(CPACK_DEBIAN_${component}_PACKAGE_NAME ${package})
@@ -187,7 +191,10 @@ else()
   # A package for each component (the list at the top), each named
   # NAME_VERSION_ARCH.deb.
   set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_COMPONENTS_ALL program library development python)
+  set(CPACK_COMPONENTS_ALL program library development)
+  if(HELLIGKEIT_PYTHON_MODULE)
+    list(APPEND CPACK_COMPONENTS_ALL python)
+  endif()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   # Uncommitted changes in the version as VERSION~dirty, which dpkg puts
   # before VERSION itself, so the package of the commit replaces it.
@@ -268,15 +275,21 @@ else()
                 "with:\nthe header helligkeit.h, the static library, helligkeit.pc for\n"
                 "pkg-config, the CMake package and the manual page helligkeit(3).")
 
-  # The module is the same on every machine (Architecture: all), and loads
-  # the shared library of the machine it runs on.
+  # The module's extension is built for this machine's Python and numpy
+  # (python/CMakeLists.txt): Depends names the numpy ABI and the Python
+  # version it is built for, and the libraries it links, read off it by
+  # dpkg-shlibdeps as the library's are (cmake/cpack_project.cmake).
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
-  set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SOURCE helligkeit)
-  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3, python3-numpy, ${deb_library} (>= ${version})")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_HELLIGKEIT_PYTHON_DEPENDS "${HELLIGKEIT_PYTHON_DEPENDS}")
+  set(CPACK_HELLIGKEIT_PYTHON_EXTENSION "${HELLIGKEIT_PYTHON_EXTENSION}")
+  set(CPACK_HELLIGKEIT_LIBRARY_CONTROL ${control})
+  set(CPACK_HELLIGKEIT_LIBRARY_PACKAGE ${deb_library})
   string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION "${summary} - Python 3 module\n" ${library_words}
-                "This package holds the Python 3 module helligkeit, which takes\n"
-                "wavelengths as a number, a sequence or a numpy array.")
+                "This package holds the Python 3 module helligkeit, whose\n"
+                "brightness is a numpy ufunc: it takes wavelengths as numbers,\n"
+                "sequences and numpy arrays of any shape.")
 endif()
 # The Windows installer, set up before CPack writes its settings.
 include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)

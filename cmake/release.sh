@@ -25,7 +25,8 @@
 #
 # Only what is committed is released: changes to tracked files stop it,
 # unless HELLIGKEIT_ALLOW_DIRTY=1, which releases them with every package
-# named VERSION-dirty (the Debian ones VERSION~dirty) and the program's
+# named VERSION-dirty (the Debian ones VERSION~dirty, the Python source
+# distribution VERSION+dirty, as pip reads versions) and the program's
 # version resource saying so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -100,12 +101,17 @@ for machine in $(awk '/^[^#]/ && $5 == "yes" { print $1 }' cmake/machines.txt); 
   package "deb-$machine" "deb-$machine"
 done
 package win64-package zip zip-dev msi
+# The Python module's source distribution, which pip builds the module from.
+sdist_options=()
+if [[ $dirty == ON ]]; then
+  sdist_options=(--dirty)
+fi
+tools/sdist.py "${sdist_options[@]}" "$stage/sdist"
 
-# Each package once. Every machine's build makes the Python module's
-# package, which is for all machines: the release holds it once, and it
-# must be the same from each build.
+# Each package once: should two builds make a package of the same name,
+# they must have made the same file.
 mkdir dist
-for path in "$stage"/*/*.deb "$stage"/*/*.zip "$stage"/*/*.msi; do
+for path in "$stage"/*/*.deb "$stage"/*/*.zip "$stage"/*/*.msi "$stage"/*/*.tar.gz; do
   name=${path##*/}
   if [[ ! -e dist/$name ]]; then
     cp "$path" dist/
@@ -120,7 +126,7 @@ strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" dist/*.zip
 # SHA256SUMS lists the packages by name, in byte order (LC_ALL=C).
 (
   cd dist
-  mapfile -t packages < <(printf '%s\n' *.deb *.zip *.msi | sort)
+  mapfile -t packages < <(printf '%s\n' *.deb *.zip *.msi *.tar.gz | sort)
   sha256sum -- "${packages[@]}" >SHA256SUMS
 )
 echo "release in dist/:"

@@ -6,6 +6,7 @@ Usage:
     tools/check_library.py PREFIX
     tools/check_library.py --run COMMAND...
     tools/check_library.py --archive NM LIBRARY
+    tools/check_library.py --pip LIBRARY
 
 PREFIX is where the library is installed (`cmake --install BUILD --prefix
 PREFIX`, or /usr once the packages are). With only the files installed
@@ -26,6 +27,13 @@ Windows program under Wine, another machine's under qemu).
 LIBRARY defines no global symbol but the C interface's, helligkeit_*, and
 C++ names in namespace helligkeit, so that none can clash with a program's.
 
+--pip installs the Python module as Python users do, offline, each time in
+a fresh virtual environment of Debian's Python 3 that sees Debian's numpy
+and setuptools: `pip install --no-build-isolation .` in a copy of the
+files a clone of the tree holds, then the source distribution that
+tools/sdist.py makes there, and runs user.py with each; it compares with
+the shared library LIBRARY (through ctypes).
+
 Every result must be the double the table's own scan of the rows of
 curve/segment_data.inc gives, bit for bit, in the library's single and
 array calls alike, and read with three decimals it must make the report
@@ -36,6 +44,7 @@ the doubles next to both ends, outside the curve, NaN and the infinities.
 
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -113,7 +122,7 @@ def check_user(name, command, env=None):
     wavelengths = table()
     arguments = [f"{bits(float(typed)):016x}" for typed, _, _ in wavelengths]
     printed = subprocess.run([str(word) for word in command] + arguments, env=env, check=True,
-                             capture_output=True, text=True).stdout.splitlines()
+                             stdout=subprocess.PIPE, text=True).stdout.splitlines()
     version = project_version()
     major, minor, patch = (int(part) for part in version.split("."))
     number = str(major * 10000 + minor * 100 + patch)
@@ -236,10 +245,44 @@ def check_prefix(prefix, work):
     check((modules / "helligkeit" / "__init__.py").is_file(), f"no Python module in {modules}")
     check_user("Python", ["/usr/bin/python3", USER / "user.py"],
                {**env, "PYTHONPATH": str(modules)})
+    # Where the system's loader does not find the library, importing the
+    # module raises ImportError, which says what to install.
+    if "libhelligkeit.so.1 " not in output("/sbin/ldconfig", "-p"):
+        alone = {**os.environ, "PYTHONPATH": str(modules)}
+        alone.pop("LD_LIBRARY_PATH", None)
+        imported = subprocess.run(["/usr/bin/python3", "-c", "import helligkeit"], env=alone,
+                                  capture_output=True, text=True)
+        check(imported.returncode != 0 and "\nImportError: " in imported.stderr
+              and "apt-get install libhelligkeit1" in imported.stderr,
+              f"the module without its library: {imported.stderr[-400:]}")
+        print("Python: without the library, ImportError says what to install")
 
     program = prefix / "bin" / "helligkeit"
     if program.exists():
         check_program(program)
+
+
+def check_pip(library, work):
+    """The module installed with pip from a copy of the tree, and from its
+    source distribution, each into a virtual environment of its own."""
+    clone = work / "clone"
+    listed = output("git", "-C", ROOT, "ls-files", "-z", "--cached", "--others",
+                    "--exclude-standard")
+    for name in filter(None, listed.split("\0")):
+        if (ROOT / name).is_file():
+            (clone / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(ROOT / name, clone / name)
+    env = {**os.environ, "HELLIGKEIT_LIBRARY": str(library), "PIP_DISABLE_PIP_VERSION_CHECK": "1",
+           "SOURCE_DATE_EPOCH": output("git", "-C", ROOT, "log", "-1", "--format=%ct").strip()}
+    run("/usr/bin/python3", clone / "tools" / "sdist.py", work / "dist", env=env,
+        stdout=subprocess.DEVNULL)
+    sdist = next((work / "dist").glob("helligkeit-*.tar.gz"))
+    for name, source in (("pip install .", "."), (f"pip install {sdist.name}", sdist)):
+        venv = work / f"venv-{len(name)}"
+        run("/usr/bin/python3", "-m", "venv", "--system-site-packages", venv)
+        run(venv / "bin" / "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+            "--no-cache-dir", source, cwd=clone, env=env)
+        check_user(f"Python from {name}", [venv / "bin" / "python", USER / "user.py"], env)
 
 
 def main(argv):
@@ -248,6 +291,10 @@ def main(argv):
         return 0
     if len(argv) == 4 and argv[1] == "--archive":
         check_archive(argv[2], argv[3])
+        return 0
+    if len(argv) == 3 and argv[1] == "--pip":
+        with tempfile.TemporaryDirectory(prefix="helligkeit-pip.") as work:
+            check_pip(Path(argv[2]).resolve(), Path(work))
         return 0
     if len(argv) != 2 or argv[1].startswith("-"):
         print(__doc__.split("Usage:\n")[1].split("\n\n")[0], file=sys.stderr)

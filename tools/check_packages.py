@@ -8,8 +8,8 @@ Usage:
 Builds the Windows zips, build-win64/helligkeit-VERSION-win64.zip and
 helligkeit-VERSION-win64-dev.zip, and the Debian packages of this machine and
 of each machine that cmake/machines.txt releases, build/NAME_VERSION_ARCH.deb
-(and python3-helligkeit_VERSION_all.deb), with the `zip`, `zip-dev`, `deb`
-and `deb-ARCH` workflow presets, then checks:
+(python3-helligkeit natively alone), with the `zip`, `zip-dev`, `deb` and
+`deb-ARCH` workflow presets, then checks:
 
 - the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
   README in English and German (LIESMICH.md), NEWS.md and LICENSE; the exe
@@ -35,7 +35,10 @@ and `deb-ARCH` workflow presets, then checks:
   German, compressed as gzip -9n does; its program's dialogue (another
   machine's under qemu-user, with that machine's Debian libraries);
 - each machine's library packages, libhelligkeit1 and libhelligkeit-dev
-  (Multi-Arch: same), and python3-helligkeit: fields, Depends, files, the
+  (Multi-Arch: same), and this machine's python3-helligkeit, whose
+  extension's Depends names numpy's ABI and the Python version as dh_numpy3
+  and dh_python3 would (read off Debian's numpy and python3): fields,
+  Depends, files, the
   shlibs, symbols and ldconfig trigger, the shared library's SONAME and
   exports (helligkeit_* alone, those of the symbols file, each with the
   version helligkeit.h says it came in), the documents;
@@ -68,6 +71,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import sysconfig
 import zipfile
 from pathlib import Path
 
@@ -303,9 +307,26 @@ LIBRARY_PACKAGES = {
         *(f"usr/lib/TRIPLET/cmake/helligkeit/helligkeit-{name}.cmake"
           for name in ("config", "config-version", "targets", "targets-relwithdebinfo")),
         "usr/share/man/man3/helligkeit.3.gz"]),
-    "python3-helligkeit": ("all", None, "python3, python3-numpy, libhelligkeit1 (>= VERSION)",
-                           ["usr/lib/python3/dist-packages/helligkeit/__init__.py"]),
+    "python3-helligkeit": ("ARCH", None, "PYTHON", [
+        f"usr/lib/python3/dist-packages/helligkeit/{name}"
+        for name in ("__init__.py", f"_ufunc{sysconfig.get_config_var('EXT_SUFFIX')}")]),
 }
+
+
+def python_depends():
+    """The Python module's Depends as (name, relation, version) for each
+    package: numpy's ABI and least version as dh_numpy3 writes them from the
+    installed numpy, the Python versions the extension's name is for as
+    dh_python3 writes them, then the libraries the extension links, read off
+    it: libc6 of some version and the library from its first version."""
+    numpy = dict(line.split(" ", 1) for line in
+                 Path("/usr/share/numpy3/versions").read_text().splitlines()
+                 if line and not line.startswith("#"))
+    major, minor = sys.version_info[:2]
+    return [("python3-numpy", ">=", numpy["api-min-version"]),
+            (f"python3-numpy-abi{numpy['abi']}", None, None),
+            ("python3", "<<", f"{major}.{minor + 1}"), ("python3", ">=", f"{major}.{minor}~"),
+            ("python3:any", None, None), ("libc6", ">=", "*"), ("libhelligkeit1", ">=", "1.2.0")]
 
 
 def check_program_elf(program):
@@ -412,7 +433,10 @@ def check_library_debs(build, arch, version, program_docs, work):
         return text
 
     root, packages = work / f"{arch}-library", []
+    machine = next((machine for machine in machines() if machine.name == arch), None)
     for name, (architecture, multi_arch, depends, files) in LIBRARY_PACKAGES.items():
+        if name == "python3-helligkeit" and machine:
+            continue
         package = ROOT / "build" / f"{name}_{version}_{named(architecture)}.deb"
         deb = DebFile(package)
         fields = deb.debcontrol()
@@ -421,7 +445,17 @@ def check_library_debs(build, arch, version, program_docs, work):
                              "Homepage": configured(build, "HELLIGKEIT_HOMEPAGE")}.items():
             check(fields.get(field) == value,
                   f"{package.name}: {field} is {fields.get(field)!r}, not {value!r}")
-        if depends:
+        if depends == "PYTHON":
+            relations = PkgRelation.parse_relations(fields["Depends"])
+            found = [(one["name"] + (f":{one['archqual']}" if one.get("archqual") else ""),
+                      *(one["version"] or (None, None))) for group in relations for one in group]
+            wanted = python_depends()
+            # A version of "*" is any version.
+            seen = [(name, relation, "*" if want == "*" else version)
+                    for (name, relation, version), (_, _, want) in zip(found, wanted)]
+            check(len(relations) == len(found) == len(wanted) and seen == wanted,
+                  f"{package.name}: Depends {fields['Depends']}, expected {wanted}")
+        elif depends:
             check(fields["Depends"] == named(depends), f"{package.name}: Depends {fields['Depends']}")
         else:
             relations = PkgRelation.parse_relations(fields["Depends"])
@@ -459,7 +493,6 @@ def check_library_debs(build, arch, version, program_docs, work):
            "PKG_CONFIG_LIBDIR": str(libdir / "pkgconfig")}
     flags = subprocess.run(["pkg-config", "--cflags", "--libs", "helligkeit"], env=env, check=True,
                            capture_output=True, text=True).stdout.split()
-    machine = next((machine for machine in machines() if machine.name == arch), None)
     user = work / f"{arch}-user"
     run(f"{machine.triplet}-gcc" if machine else "cc", "-std=c99", "-Wall", "-Wextra",
         "-Wpedantic", "-Werror", USER / "user.c", "-o", user, *flags)
@@ -510,10 +543,6 @@ def check_deb(preset, version, work, install):
         check_document(f"the package's {page}", check_gzip(unpacked / page), document, build)
         run("mandoc", "-Tlint", unpacked / page)
     libraries, library_root, user = check_library_debs(build, arch, version, unpacked / DOC, work)
-    # The Python module's package, the same from every machine's build, is
-    # installed and checked with this machine's library.
-    if runner:
-        libraries = [path for path in libraries if not path.name.endswith("_all.deb")]
     # Debian's checker, with every tag shown: no error and no warning.
     run("lintian", "-I", "--pedantic", "--fail-on", "error,warning", package, *libraries)
 
@@ -535,8 +564,7 @@ def check_deb(preset, version, work, install):
             else:
                 run(sys.executable, ROOT / "tools" / "check_library.py", "/usr")
         finally:
-            run("dpkg", "--remove", *(name if path.name.endswith("_all.deb") else f"{name}:{arch}"
-                                      for name, path in zip(names, [package, *libraries])),
+            run("dpkg", "--remove", *(f"{name}:{arch}" for name in names),
                 stdout=subprocess.DEVNULL)
     else:
         run(sys.executable, ROOT / "tests" / "e2e_test.py", *runner, program, "--", E2E_CASE)

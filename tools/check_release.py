@@ -8,8 +8,9 @@ Usage:
 
 1. With a line added to CONTRIBUTING.md, `make release` must stop and name
    the file; with HELLIGKEIT_ALLOW_DIRTY=1 it makes the release, every
-   package named VERSION-dirty (a .deb VERSION~dirty), the program's
-   version resource too. The line goes again.
+   package named VERSION-dirty (a .deb VERSION~dirty, the Python source
+   distribution VERSION+dirty), the program's version resource too. The
+   line goes again.
 2. The release is signed with an OpenPGP key and a code-signing
    certificate, and timestamped by an authority on 127.0.0.1: an HTTP
    server that hands each request to `openssl ts -reply`. Its addresses
@@ -121,7 +122,8 @@ def check_as_user(dist, work, printed):
     fingerprint = re.search(r"to publish on the home page:\n  (.+)\n", printed)
     check(len(said) == 2 and fingerprint and fingerprint[1] in said[0],
           "README's first commands do not show the fingerprint that make release printed")
-    packages = [path.name for path in dist.iterdir() if path.suffix in (".deb", ".zip", ".msi")]
+    packages = [path.name for path in dist.iterdir()
+                if path.suffix in (".deb", ".zip", ".msi", ".gz")]
     check("Good signature" in said[1] and all(f"{name}: OK" in said[1] for name in packages),
           f"gpg or sha256sum did not find every package good: {packages}")
 
@@ -189,7 +191,7 @@ def main():
         version = configured(ROOT / "build-deb")
         names = {path.name for path in dist.iterdir()}
         beside = {"SHA256SUMS", "SHA256SUMS.asc", "helligkeit-release-key.asc"}
-        check(beside < names and all(re.search(f"{version}[-~]dirty", name)
+        check(beside < names and all(re.search(f"{version}[-~+]dirty", name)
                                      for name in names - beside), f"dist/ holds {names}")
         check_as_user(dist, work, printed)
         check_authenticode(work, dist, version)

@@ -2,65 +2,46 @@
 helligkeit library: the numbers the helligkeit program reports, read off a
 stored curve of 87 cubic segments spanning 380-780 nm.
 
-    >>> import helligkeit
+brightness is a numpy ufunc: it takes numbers, sequences and arrays of
+wavelengths in nanometres, broadcasts them and keeps their shape, and takes
+out= and where= as numpy's own ufuncs do. Each element is cast to float64,
+and each result is the library's helligkeit_brightness() of it, bit for
+bit.
+
+    >>> import numpy, helligkeit
     >>> helligkeit.brightness(550.0)
     84.11999999998807
     >>> helligkeit.brightness([380, 555.5, 800])
     array([ 0.61000003, 87.28521485,  0.        ])
+    >>> helligkeit.brightness(numpy.ma.masked_less([[550, 300], [600, 0]], 400))
+    masked_array(
+      data=[[84.11999999998807, --],
+            [55.32785917717774, --]],
+      mask=[[False,  True],
+            [False,  True]],
+      fill_value=1e+20)
+    >>> out = numpy.zeros(3)
+    >>> helligkeit.brightness([550, 560, 570], out=out, where=[True, False, True])
+    array([84.12      ,  0.        , 99.24000005])
 
-The module calls the shared library through ctypes: libhelligkeit.so.1,
-found as the system finds libraries, or helligkeit.dll, beside the module
-or where Windows looks. The environment variable HELLIGKEIT_LIBRARY names
-another file to load instead.
+None, text, bytes and objects are refused with TypeError. A dask array is
+computed chunk by chunk, each chunk in one call: brightness(dask_array).
+
+__version__ is the package's version, library_version() that of the library
+the module runs with: the shared library libhelligkeit.so.1 of the Debian
+package libhelligkeit1, or the library built into the module when it is
+installed with pip.
 """
 
-import ctypes
-import numbers
-import os
-import pathlib
+try:
+    from helligkeit._ufunc import __version__, brightness, library_version
+except ImportError as error:
+    if "libhelligkeit" not in str(error):
+        raise
+    raise ImportError(
+        f"the helligkeit module cannot load the helligkeit library ({error}): install the "
+        "library's package, libhelligkeit1 (apt-get install libhelligkeit1), or install the "
+        "module with pip (pip install helligkeit-VERSION.tar.gz), which builds the library "
+        "into it") from error
 
-import numpy
-
-__all__ = ["brightness", "library_version"]
-
-
-def _load():
-    path = os.environ.get("HELLIGKEIT_LIBRARY")
-    if path:
-        return ctypes.CDLL(path)
-    if os.name == "nt":
-        beside = pathlib.Path(__file__).resolve().parent / "helligkeit.dll"
-        return ctypes.CDLL(str(beside) if beside.exists() else "helligkeit.dll")
-    return ctypes.CDLL("libhelligkeit.so.1")
-
-
-_library = _load()
-_library.helligkeit_brightness.argtypes = [ctypes.c_double]
-_library.helligkeit_brightness.restype = ctypes.c_double
-_library.helligkeit_brightness_n.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-_library.helligkeit_brightness_n.restype = None
-_library.helligkeit_version.argtypes = []
-_library.helligkeit_version.restype = ctypes.c_char_p
-
-
-def brightness(wavelength_nm):
-    """The brightness at `wavelength_nm` nanometres.
-
-    A number gives a float. A sequence or numpy array of wavelengths gives a
-    numpy array of float64 of the same shape, computed in one call of the
-    library; an array that is contiguous float64 already is read where it
-    lies, without a copy. Outside 380-780 nm, and for NaN and the
-    infinities, the brightness is 0.0.
-    """
-    if isinstance(wavelength_nm, numbers.Real):
-        return _library.helligkeit_brightness(float(wavelength_nm))
-    wavelengths = numpy.ascontiguousarray(wavelength_nm, dtype=numpy.float64)
-    result = numpy.empty_like(wavelengths)
-    _library.helligkeit_brightness_n(wavelengths.ctypes.data, result.ctypes.data,
-                                     wavelengths.size)
-    return result
-
-
-def library_version():
-    """The version of the loaded library, "MAJOR.MINOR.PATCH"."""
-    return _library.helligkeit_version().decode("ascii")
+__all__ = ["__version__", "brightness", "library_version"]
