@@ -43,9 +43,13 @@ EMULATED = False
 # The Linux program of another machine, run by qemu-user: its process is the
 # emulator's, with the emulator's own processor time and address space.
 QEMU = False
-# How long any one step may take before the case fails; an emulator's first
-# start (creating its prefix) takes several seconds.
-TIMEOUT = 10.0
+# How long any one step may take before the case fails. The limit only stops
+# a hang: a step takes a fraction of a second, and a busy machine may make it
+# take many times that (CONTRIBUTING.md), so the limit is far above anything
+# load can reach. Under valgrind or an emulator every step is many times
+# slower again, and so is the limit (SLOWER).
+TIMEOUT = 60.0
+SLOWER = 10
 
 
 def child_env(term="xterm") -> dict:
@@ -152,6 +156,10 @@ class Session:
     def idle(self, seconds: float):
         end = time.monotonic() + seconds
         self._pump(lambda: time.monotonic() >= end, "nothing", timeout=seconds + TIMEOUT)
+
+    def wait_until(self, done, what: str):
+        """Collects output until done() is true."""
+        self._pump(done, what)
 
     def wait_end(self):
         """Waits for the program to end, input left as it is."""
@@ -633,15 +641,17 @@ class SurroundingsTest(E2ECase):
         with open("/dev/zero", "rb") as zeros:
             session = self.start(stdin=zeros)
         session.expect(HEAD)
-        session.idle(2.5)
+        pid = session.proc.pid
+        if io_count(pid, "rchar") is None:
+            session.idle(2.5)
+        else:
+            # Well past the cut: the program keeps reading, and dropping.
+            session.wait_until(lambda: (io_count(pid, "rchar") or 0) > 16 * 2 * LINE_CAP or
+                               not session.running(), "16 lines' worth of input to be read")
         self.assertTrue(session.running())
-        peak = status_kib(session.proc.pid, "VmHWM")
-        bytes_read = io_count(session.proc.pid, "rchar")
+        peak = status_kib(pid, "VmHWM")
         session.close()
         self.assertLess(peak, 64 * 1024, "peak resident memory in KiB")
-        if bytes_read is not None:
-            # Well past the cut: the program keeps reading, and dropping.
-            self.assertGreater(bytes_read, 16 * 2 * LINE_CAP)
 
 
 def fill_pipe(fd) -> bytes:
@@ -963,8 +973,8 @@ def main(argv):
     QEMU = os.path.basename(COMMAND[0]).startswith("qemu-")
     EMULATED = (COMMAND[-1].lower().endswith(".exe") or
                 os.environ.get("HELLIGKEIT_E2E_PORTABLE_ONLY") == "1")
-    if len(COMMAND) > 1:  # an emulator, or valgrind: each step takes longer
-        TIMEOUT = 60.0
+    if len(COMMAND) > 1:  # an emulator, or valgrind
+        TIMEOUT *= SLOWER
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
