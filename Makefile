@@ -1,6 +1,6 @@
 # Thin wrapper over the CMake presets: `make run` builds the program alone
-# and starts it, `make test` builds everything and runs every test, `make
-# release` writes every package of a release into dist/.
+# and starts it, `make test` builds everything natively and runs the native
+# tests, `make release` writes every package of a release into dist/.
 .PHONY: run test release clean
 
 # Quietly: one line, then the program. The output of configuring and

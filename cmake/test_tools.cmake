@@ -39,5 +39,5 @@ cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL helligkeit_report_test
 # under a second, but a busy machine can make it take many: the time limit
 # only stops a listing that hangs.
 function(helligkeit_discover_tests target)
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${ARGN})
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 600 ${ARGN})
 endfunction()

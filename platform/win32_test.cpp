@@ -58,7 +58,7 @@ TEST(FlushTest, ReturnsAtOnceWhereverOutputGoes) {
   for (HANDLE out : {pipe.write(), null_device, file}) {
     ASSERT_EQ(platform::WriteBytes(AsHandle(out), "abc", 3), platform::WriteStatus::kWritten);
     auto flushed = std::async(std::launch::async, [out] { return platform::Flush(AsHandle(out)); });
-    ASSERT_EQ(flushed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(flushed.wait_for(std::chrono::milliseconds(kHangMs)), std::future_status::ready);
     EXPECT_TRUE(flushed.get());
   }
   CloseHandle(null_device);
@@ -125,7 +125,8 @@ TEST(ReadBytesTest, PipeGivesWhatHasArrivedThenEndOfInput) {
     auto status = platform::ReadBytes(AsHandle(pipe.read()), bytes, sizeof bytes, count);
     return std::make_pair(status, std::string(bytes, count));
   });
-  const bool returned_early = read.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  const bool returned_early =
+      read.wait_for(std::chrono::milliseconds(kHangMs)) == std::future_status::ready;
   pipe.CloseWrite();
   EXPECT_TRUE(returned_early);
   EXPECT_EQ(read.get(), std::make_pair(platform::ReadStatus::kOk, "abc"s));

@@ -38,8 +38,9 @@ BRIGHT_WHITE = "\x1b[97m"
 SHELL_TITLE, TYPED_AFTER = "Shell", "nachher"  # the pane's title before, a line after
 EXIT_MARK = re.compile(r"\[exit (\d+)\]")
 
-# A fresh Wine prefix or a busy machine can make the first screen slow.
-PATIENCE = 60.0
+# How long a wait for the screen may take: it only stops a hang. A fresh Wine
+# prefix or a busy machine can make a screen take many times its usual time.
+PATIENCE = 300.0
 
 
 class Failure(Exception):

@@ -402,8 +402,9 @@ TEST_P(CallerTest, ProgramGivesTheWholeDialogue) {
     in->CloseWrite();
   }
 
-  const DWORD waited = WaitForSingleObject(process.hProcess, 15000);
-  EXPECT_EQ(waited, WAIT_OBJECT_0) << "the program was still running 15 s after its input";
+  const DWORD waited = WaitForSingleObject(process.hProcess, kHangMs);
+  EXPECT_EQ(waited, WAIT_OBJECT_0)
+      << "the program was still running " << kHangMs / 1000 << " s after its input";
   if (waited != WAIT_OBJECT_0)
     TerminateProcess(process.hProcess, 1);
   DWORD exit_code = 1;

@@ -12,6 +12,10 @@
 
 namespace win32_handles {
 
+// How long a test waits for what should come at once. It only stops a hang:
+// a busy machine and Wine may make a step take many times its usual time.
+inline constexpr DWORD kHangMs = 300'000;
+
 inline void WriteAll(HANDLE handle, std::string_view bytes) {
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));

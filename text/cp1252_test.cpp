@@ -15,6 +15,7 @@ TEST(Cp1252, SizeThenConversion) {
   const Cp1252Case cases[] = {
       {u"", ""},
       {u"550 nm\r\n", "550 nm\r\n"},
+      {u"\x01\x7F", "\x01\x7F"},  // the ends of ASCII, DEL included
       {u"\u00E4\u00A0\u00FF", "\xE4\xA0\xFF"},
       {u"\u20AC\u201A\u017E\u0178", "\x80\x82\x9E\x9F"},
       // Characters the code page lacks, a pair counting as one.
