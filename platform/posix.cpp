@@ -488,13 +488,14 @@ void OnContinue(int) {
 }
 
 // Sets `on` to handle `signal`, with every held signal and SIGTTOU blocked
-// meanwhile (in the background, a terminal write then fails rather than
-// stopping the process). A signal ignored from the start stays ignored:
-// nohup and background jobs rely on that, and a handler would make the
-// signal end the run. One with another's handler (a sanitizer's) keeps it.
-// Each is set and the one before put back where it has to stay, in one call
-// mostly; the caller blocks every signal meanwhile, and putting back "ignore"
-// drops one that came in between.
+// meanwhile (in the background, a terminal write or mode change then goes
+// through instead of stopping the process, even with `stty tostop`). A
+// signal ignored from the start stays ignored: nohup and background jobs
+// rely on that, and a handler would make the signal end the run. One with
+// another's handler (a sanitizer's) keeps it. Each is set and the one
+// before put back where it has to stay, in one call mostly; the caller
+// blocks every signal meanwhile, and putting back "ignore" drops one that
+// came in between.
 void HandleSignal(int signal, void (*on)(int)) {
   struct sigaction action {};
   action.sa_handler = on;
