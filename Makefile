@@ -1,7 +1,8 @@
 # Thin wrapper over the CMake presets: `make run` builds the program alone
-# and starts it, `make test` builds everything natively and runs the native
-# tests, `make release` writes every package of a release into dist/.
-.PHONY: run test release clean
+# and starts it, `make test` builds everything and runs the native tests,
+# `make deb` builds the Debian packages of this machine, `make release`
+# writes every package of a release into dist/.
+.PHONY: run test deb release clean
 
 # Quietly: one line, then the program. The output of configuring and
 # building is shown only when one of them fails.
@@ -13,6 +14,9 @@ run:
 
 test:
 	cmake --workflow --preset default
+
+deb:
+	cmake --workflow --preset deb
 
 # The packages, SHA256SUMS and the signatures the maintainer's keys make;
 # cmake/release.sh says which settings it takes.

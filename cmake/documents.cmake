@@ -10,6 +10,8 @@
 #   man/**/helligkeit.1.gz, changelog.gz   for the Debian package: the manual
 #                                          pages compressed, and the changelog
 #                                          made from NEWS.md
+#   html/helligkeit.1.html, …              for the Windows zips: the manual
+#                                          pages rendered by mandoc
 #
 # The sources name the version as @VERSION@ and the release's date as
 # @DATE@, and each address by its placeholder on .invalid followed by a note
@@ -120,7 +122,25 @@ while(fills)
   list(APPEND documents_made ${documents}/${document})
 endwhile()
 
-if(NOT WIN32)
+if(WIN32)
+  # The Windows zips hold the manual pages as HTML, which any browser opens:
+  # mandoc renders each filled-in page as html/helligkeit.SECTION.html, the
+  # German one as helligkeit.SECTION.de.html.
+  find_program(MANDOC mandoc REQUIRED)
+  foreach(page IN LISTS documents_made)
+    if(page MATCHES "/man/(de/)?helligkeit\\.([1-9])$")
+      string(REPLACE "de/" ".de" language "${CMAKE_MATCH_1}")
+      set(html ${documents}/html/helligkeit.${CMAKE_MATCH_2}${language}.html)
+      add_custom_command(
+        OUTPUT ${html}
+        COMMAND sh -c [["$0" -K utf-8 -T html "$1" > "$2"]] ${MANDOC} ${page} ${html}
+        DEPENDS ${page}
+        VERBATIM)
+      list(APPEND documents_made ${html})
+    endif()
+  endforeach()
+  file(MAKE_DIRECTORY ${documents}/html)
+else()
   # Debian compresses manual pages and changelogs with gzip -9n (no name,
   # no time stamp), so that they stay the same from build to build.
   find_program(GZIP gzip REQUIRED)

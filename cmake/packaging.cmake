@@ -67,6 +67,13 @@ if(WIN32)
   " COMPONENT program)
   install(FILES ${readmes} ${PROJECT_SOURCE_DIR}/NEWS.md ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION . COMPONENT program)
+  # The manual in HTML, English and German, for the zip (the installer
+  # takes only the files it names).
+  set(manual ${documents}/html/helligkeit.1.html)
+  if(PO4A)
+    list(APPEND manual ${documents}/html/helligkeit.1.de.html)
+  endif()
+  install(FILES ${manual} DESTINATION . COMPONENT program)
 else()
   # The dynamically linked program (calculator/CMakeLists.txt), as Debian
   # links programs. Its .comment section (the compiler's version, once per
@@ -155,6 +162,8 @@ else()
                       COMMAND_ERROR_IS_FATAL ANY)
     endif()
   " COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(FILES ${documents}/html/helligkeit.3.html DESTINATION . COMPONENT dev_zip
+          EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME helligkeit)

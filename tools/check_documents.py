@@ -22,7 +22,8 @@ version: a copy of the sources, its version set to 9.9.9 with a section in
   changelog's newest entry is for 9.9.9, dated no later than the sources.
 
 commands: the commands in the code blocks and code spans of README.md,
-  CONTRIBUTING.md and bench/README.md name what exists: a script of the
+  CONTRIBUTING.md, RELEASING.md, tests/README.md and bench/README.md, and in
+  the examples of the program's manual page, name what exists: a script of the
   repository run by its path is executable in git (so on a fresh clone) and
   starts with #!, a path of the repository exists, a preset of the right kind
   exists in CMakePresets.json, a make target in the Makefile. With --run, the
@@ -168,7 +169,11 @@ def check_version():
 # Commands
 
 
-COMMAND_DOCUMENTS = ["README.md", "CONTRIBUTING.md", "bench/README.md"]
+COMMAND_DOCUMENTS = ["README.md", "CONTRIBUTING.md", "RELEASING.md", "tests/README.md",
+                     "bench/README.md"]
+# Manual pages whose EXAMPLES hold shell commands, in man(7)'s escapes.
+COMMAND_PAGES = ["docs/helligkeit.1"]
+ROFF_ESCAPES = {"\\(aq": "'", "\\-": "-", "\\e": "\\"}
 # Programs that a documented command may be made of to be run by --run: quick,
 # and changing nothing outside the build and a scratch folder.
 RUNNABLE = {"printf", "iconv", "helligkeit", "tests/e2e_test.py", "build/console/console_test"}
@@ -181,7 +186,15 @@ PRESET_KINDS = {"--workflow": "workflowPresets", "--build": "buildPresets",
 def documented_commands():
     """(document, command line, from a code block?) for every shell command:
     the lines of sh code blocks (continued lines joined), and the code spans
-    outside blocks that start with a make or CMake command or a path."""
+    outside blocks that start with a make or CMake command or a path; and the
+    lines of the example blocks (.EX to .EE) in a manual page's EXAMPLES."""
+    for page in COMMAND_PAGES:
+        text = (ROOT / page).read_text()
+        examples = re.search(r"^\.SH EXAMPLES\n(.*?)(?=^\.SH )", text, re.M | re.S)
+        for block in re.findall(r"^\.EX\n(.*?)^\.EE", examples.group(1), re.M | re.S):
+            for line in block.splitlines():
+                yield page, re.sub(r"\\(?:\(aq|-|e)",
+                                   lambda escape: ROFF_ESCAPES[escape.group(0)], line), True
     for document in COMMAND_DOCUMENTS:
         text = (ROOT / document).read_text()
         for language, block in re.findall(r"^ *```(\w*)\n(.*?)^ *```", text, re.M | re.S):

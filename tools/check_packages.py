@@ -12,7 +12,8 @@ of each machine that cmake/machines.txt releases, build/NAME_VERSION_ARCH.deb
 `deb-ARCH` workflow presets, then checks:
 
 - the zip: one folder, helligkeit-VERSION-win64, with helligkeit.exe, the
-  README in English and German (LIESMICH.md), NEWS.md and LICENSE; the exe
+  README in English and German (LIESMICH.md), NEWS.md, LICENSE and the
+  manual page in HTML, in English and German, as the build renders it; the exe
   at most 512 KiB, stripped, no PE time stamp, ASLR (high-entropy too) and
   DEP, its icon's sizes, a German version resource (0x0407, code page 1200,
   throughout); its dialogue under Wine;
@@ -21,7 +22,8 @@ of each machine that cmake/machines.txt releases, build/NAME_VERSION_ARCH.deb
   stamp, a German version resource), its import libraries
   libhelligkeit.dll.a and helligkeit.lib, helligkeit.def, the static library
   libhelligkeit_static.a (no global names but the library's own, no debug
-  information), the header, LICENSE and its README; the library's C user
+  information), the header, LICENSE, its README and the library's manual
+  page in HTML as the build renders it; the library's C user
   program built with MinGW-w64 against the zip's header and each import
   library alone, and against the static library beside globals named like
   its internals, run under Wine on check_library.py's table;
@@ -104,6 +106,8 @@ EXPLOIT_MITIGATIONS = {"high-entropy ASLR": "HIGH_ENTROPY_VA", "ASLR": "DYNAMIC_
 README_FILES = ["README.md", "LIESMICH.md"]
 # What the zip and the installer hold, by name.
 WINDOWS_FILES = ["LICENSE", "LIESMICH.md", "NEWS.md", "README.md", "helligkeit.exe"]
+# What the zip holds besides: the manual page in HTML, in English and German.
+MANUAL_FILES = ["helligkeit.1.de.html", "helligkeit.1.html"]
 # What `man helligkeit` shows as the NAME line in a locale of each language.
 MAN_NAME_LINES = {"C.UTF-8": "helligkeit - brightness of a full colour",
                   "de_DE.UTF-8": "helligkeit - Helligkeit einer Vollstfarbe"}
@@ -201,7 +205,7 @@ def check_zip(version, work):
     archive = ROOT / "build-win64" / f"{folder}.zip"
     with zipfile.ZipFile(archive) as zipped:
         names = sorted(zipped.namelist())
-        check(names == [f"{folder}/{name}" for name in WINDOWS_FILES],
+        check(names == [f"{folder}/{name}" for name in sorted(WINDOWS_FILES + MANUAL_FILES)],
               f"{archive.name} holds {names}")
         zipped.extractall(work / "zip")
     unpacked = work / "zip" / folder
@@ -211,6 +215,9 @@ def check_zip(version, work):
     for readme in README_FILES:
         check_document(f"the zip's {readme}", (unpacked / readme).read_text(), readme,
                        ROOT / "build-win64-package")
+    for page in MANUAL_FILES:
+        check_document(f"the zip's {page}", (unpacked / page).read_text(), f"html/{page}",
+                       ROOT / "build-win64-package")
     exe = unpacked / "helligkeit.exe"
     check_exe(exe, version, work)
     run(sys.executable, ROOT / "tests" / "e2e_test.py", ROOT / "cmake" / "wine-run",
@@ -219,8 +226,8 @@ def check_zip(version, work):
 
 
 # What the Windows developers' zip holds, by name.
-DEV_ZIP_FILES = ["LICENSE", "README.md", "helligkeit.def", "helligkeit.dll", "helligkeit.h",
-                 "helligkeit.lib", "libhelligkeit.dll.a", "libhelligkeit_static.a"]
+DEV_ZIP_FILES = ["LICENSE", "README.md", "helligkeit.3.html", "helligkeit.def", "helligkeit.dll",
+                 "helligkeit.h", "helligkeit.lib", "libhelligkeit.dll.a", "libhelligkeit_static.a"]
 # How a MinGW-w64 user links each library of the developers' zip: (the
 # library, what else goes into the program, whether helligkeit.dll goes
 # beside it).
@@ -255,6 +262,9 @@ def check_dev_zip(version, work):
         check((unpacked / name).read_bytes() == source.read_bytes(), f"the zip's {name} is not {source}")
     check_document("the developers' zip's README.md", (unpacked / "README.md").read_text(),
                    "library-windows.md", build)
+    check((unpacked / "helligkeit.3.html").read_bytes()
+          == (build / "documents" / "html" / "helligkeit.3.html").read_bytes(),
+          "the developers' zip's helligkeit.3.html is not the one the build rendered")
     dll = pefile.PE(str(unpacked / "helligkeit.dll"))
     exported = sorted(symbol.name.decode() for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols)
     imports = {entry.dll.decode().lower() for entry in dll.DIRECTORY_ENTRY_IMPORT}
