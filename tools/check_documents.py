@@ -19,7 +19,8 @@ version: a copy of the sources, its version set to 9.9.9 with a section in
   the home page's address set, is configured and its documents made: each
   names 9.9.9 and never the current version, is dated by the sources, and has
   a placeholder's note beside the two addresses left unset alone; the Debian
-  changelog's newest entry is for 9.9.9, dated no later than the sources.
+  changelog that tools/debian_changelog.py writes has its newest entry for
+  9.9.9, dated no later than the sources.
 
 commands: the commands in the code blocks and code spans of README.md,
   CONTRIBUTING.md and bench/README.md name what exists: a script of the
@@ -155,7 +156,8 @@ def check_version():
             check(current not in text, f"{document} still names {current}")
             check(SOURCE_DATE in text and NEWS_DATE not in text,
                   f"{document} is not dated {SOURCE_DATE}, the sources' date")
-        changelog = (build / "documents" / "changelog").read_text()
+        run(sys.executable, source / "tools" / "debian_changelog.py", env=env)
+        changelog = (source / "debian" / "changelog").read_text()
         newest = re.search(r"^helligkeit \((\S+)\).*?^ -- .*?  (.*)$", changelog, re.M | re.S)
         stamp = email.utils.parsedate_to_datetime(newest.group(2)).timestamp()
         check(newest.group(1) == NEW_VERSION and stamp <= SOURCE_EPOCH,
