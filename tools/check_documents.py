@@ -20,7 +20,8 @@ version: a copy of the sources, its version set to 9.9.9 with a section in
   names 9.9.9 and never the current version, is dated by the sources, and has
   a placeholder's note beside the two addresses left unset alone; the Debian
   changelog that tools/debian_changelog.py writes has its newest entry for
-  9.9.9, dated no later than the sources.
+  9.9.9, dated no later than the sources, and with a second release on the
+  newest one's day, every entry dated after the one below it.
 
 commands: the commands in the code blocks and code spans of README.md,
   CONTRIBUTING.md and bench/README.md name what exists: a script of the
@@ -163,6 +164,16 @@ def check_version():
         check(newest.group(1) == NEW_VERSION and stamp <= SOURCE_EPOCH,
               f"the changelog's newest entry is {newest.group(1)} of {newest.group(2)}, not "
               f"{NEW_VERSION} dated no later than the sources")
+        # A second release on the day of the newest: every entry is dated
+        # after the one below it, as lintian requires.
+        day = re.search(r"\((\S+)\)", rest).group(1)
+        news.write_text(f"{head}\n## {NEW_VERSION} ({day})\n\n- A second release that day.\n\n"
+                        f"## {rest}")
+        run(sys.executable, source / "tools" / "debian_changelog.py", env=env)
+        stamps = [email.utils.parsedate_to_datetime(date) for date in re.findall(
+            r"^ -- .*?  (.*)$", (source / "debian" / "changelog").read_text(), re.M)]
+        check(all(newer > older for newer, older in zip(stamps, stamps[1:])),
+              f"with a second release on {day}, the changelog's entries are dated {stamps}")
     print(f"version: a copy as {NEW_VERSION} names no {current} in {', '.join(DOCUMENTS)}; "
           f"dated {SOURCE_DATE}")
 
