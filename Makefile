@@ -1,7 +1,8 @@
 # Thin wrapper over the CMake presets: `make run` builds the program alone
 # and starts it, `make test` builds everything and runs every test, `make
-# release` writes every package of a release into dist/.
-.PHONY: run test release clean
+# deb` makes this machine's Debian packages, `make release` writes every
+# package of a release into dist/.
+.PHONY: run test deb release clean
 
 # Quietly: one line, then the program. The output of configuring and
 # building is shown only when one of them fails.
@@ -14,11 +15,20 @@ run:
 test:
 	cmake --workflow --preset default
 
+# The Debian packages of this machine, with their tests, by debhelper: in
+# the folder above this one, as dpkg-buildpackage writes them. The
+# changelog is made from NEWS.md first.
+deb:
+	tools/debian_changelog.py
+	dpkg-buildpackage -b -us -uc
+
 # The packages, SHA256SUMS and the signatures the maintainer's keys make;
 # cmake/release.sh says which settings it takes.
 release:
 	cmake/release.sh
 
-# Every preset builds in a folder build or build-NAME.
+# Every preset builds in a folder build or build-NAME; debhelper builds in
+# obj-* and debian/, which dh_clean clears.
 clean:
-	rm -rf build build-*/ dist
+	rm -rf build build-*/ dist obj-*/
+	if command -v dh_clean >/dev/null; then dh_clean; fi

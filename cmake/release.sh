@@ -118,10 +118,11 @@ for machine in $(awk '/^[^#]/ && $5 == "yes" { print $1 }' cmake/machines.txt); 
 done
 package win64-package zip zip-dev msi
 
-# Each package once.
+# Each package once; the debug symbols' packages (-dbgsym) stay out.
 mkdir dist
 for path in "$stage"/*/*.deb "$stage"/*/*.zip "$stage"/*/*.msi; do
   name=${path##*/}
+  [[ $name != *-dbgsym_* ]] || continue
   if [[ ! -e dist/$name ]]; then
     cp "$path" dist/
   elif ! cmp -s "$path" "dist/$name"; then
