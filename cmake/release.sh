@@ -93,7 +93,7 @@ debs() {
   git ls-files -z | xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' - |
     tar -c --null -T - debian/changelog | tar -x -C "$source"
   if [[ $arch != $(dpkg --print-architecture) ]]; then
-    options+=(-a"$arch" -Pcross,nocheck)
+    options=(-b -us -uc -a"$arch" -Pcross,nocheck)
   fi
   (cd "$source" && DEB_BUILD_OPTIONS="nocheck parallel=2" dpkg-buildpackage "${options[@]}")
 }

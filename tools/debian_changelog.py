@@ -64,13 +64,14 @@ def release_time(version, day, source_epoch):
 def changelog(news, maintainer, source_epoch, dirty):
     entries = []
     for number, (version, day, items) in enumerate(sections(news)):
+        time = release_time(version, day, source_epoch)
         if dirty and number == 0:
             version += "~dirty"
         # `- ` starts an item and two spaces continue it; Debian's changelog
         # indents both by two more and starts an item with `* `.
         lines = [("  * " + line[2:] if line.startswith("- ") else "  " + line) if line else ""
                  for line in items.split("\n")]
-        entries.append([version, "\n".join(lines), release_time(version, day, source_epoch)])
+        entries.append([version, "\n".join(lines), time])
     previous = 0
     for entry in reversed(entries):
         entry[2] = previous = max(entry[2], previous + 1)
