@@ -80,7 +80,7 @@ umask 022
 rm -rf dist
 stage=$(mktemp -d "${TMPDIR:-/tmp}/helligkeit-release.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
-# The Debian changelog, from NEWS.md, which dates the packages' files too.
+# debian/changelog, made from NEWS.md (dirty: its newest entry VERSION~dirty).
 tools/debian_changelog.py $([[ $dirty == ON ]] && echo --dirty)
 # debs ARCH: the Debian packages for the machine ARCH, built by
 # dpkg-buildpackage without tests (make test has run them) from a copy of
