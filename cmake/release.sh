@@ -85,13 +85,15 @@ tools/debian_changelog.py $([[ $dirty == ON ]] && echo --dirty)
 # debs ARCH: the Debian packages for the machine ARCH, built by
 # dpkg-buildpackage without tests (make test has run them) from a copy of
 # the tracked files in a folder of the stage, where it writes them; another
-# machine's cross-compiled. The HELLIGKEIT_* settings reach debian/rules
-# from the environment.
+# machine's cross-compiled. The copies are dated SOURCE_DATE_EPOCH: dpkg-deb
+# keeps the time of a file older than that, such as one checked out before
+# the last commit. The HELLIGKEIT_* settings reach debian/rules from the
+# environment.
 debs() {
   local arch=$1 source=$stage/deb-$1/helligkeit options=(-b -us -uc -Pnocheck)
   mkdir -p "$source"
   git ls-files -z | xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' - |
-    tar -c --null -T - debian/changelog | tar -x -C "$source"
+    tar -c --null -T - --mtime="@$SOURCE_DATE_EPOCH" debian/changelog | tar -x -C "$source"
   if [[ $arch != $(dpkg --print-architecture) ]]; then
     options=(-b -us -uc -a"$arch" -Pcross,nocheck)
   fi
