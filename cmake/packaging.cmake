@@ -37,7 +37,30 @@ if(PO4A)
   list(APPEND readmes ${documents}/LIESMICH.md)
 endif()
 
-if(NOT WIN32)
+if(WIN32)
+  # Stripping rewrites the PE header, and strip stamps it with
+  # SOURCE_DATE_EPOCH, else the current time: for the program's install (and
+  # its strip) the epoch is 0, to keep the linker's zero. The install script
+  # runs in one process, CPack's own included, so the epoch is put back
+  # afterwards (an empty one is unset), for the dates of the packaged files.
+  install(CODE [[
+    set(helligkeit_epoch "$ENV{SOURCE_DATE_EPOCH}")
+    set(ENV{SOURCE_DATE_EPOCH} 0)
+  ]] COMPONENT program)
+  # A zip to unpack anywhere: the program, the README in English and in
+  # German, the changelog and the licence side by side. The program is
+  # signed where the environment names a certificate
+  # (cmake/authenticode.cmake), before the zip or the installer takes it.
+  install(TARGETS helligkeit RUNTIME DESTINATION . COMPONENT program)
+  install(CODE "
+    set(ENV{SOURCE_DATE_EPOCH} \"\${helligkeit_epoch}\")
+    include([==[${CMAKE_CURRENT_LIST_DIR}/authenticode.cmake]==])
+    helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.exe\"
+                    [==[${HELLIGKEIT_HOMEPAGE}]==])
+  " COMPONENT program)
+  install(FILES ${readmes} ${PROJECT_SOURCE_DIR}/NEWS.md ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION . COMPONENT program)
+else()
   # The dynamically linked program (calculator/CMakeLists.txt), as Debian
   # links programs, with the READMEs and the manual pages, the German one
   # where the language is German.
@@ -52,68 +75,56 @@ if(NOT WIN32)
   # The library's manual page, for those who build against it.
   install(FILES ${documents}/man/helligkeit.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3
           COMPONENT development)
+endif()
+
+if(WIN32)
+  # The zip for C and C++ on Windows (package preset zip-dev, set up in
+  # cmake/cpack_project.cmake), a folder helligkeit-<version>-win64-dev:
+  # helligkeit.dll, signed as the program is; its import library for
+  # MinGW-w64, libhelligkeit.dll.a, and for Microsoft's linker,
+  # helligkeit.lib; the list of exports those are made from, helligkeit.def;
+  # the header; the licence, and a README that says how to build with them.
+  # Only that package installs them (EXCLUDE_FROM_ALL). The DLL's PE header
+  # keeps the linker's zero time stamp through strip, as the program's does.
+  install(CODE [[
+    set(helligkeit_epoch "$ENV{SOURCE_DATE_EPOCH}")
+    set(ENV{SOURCE_DATE_EPOCH} 0)
+  ]] COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(TARGETS helligkeit_shared
+          RUNTIME DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL
+          ARCHIVE DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(CODE "
+    set(ENV{SOURCE_DATE_EPOCH} \"\${helligkeit_epoch}\")
+    include([==[${CMAKE_CURRENT_LIST_DIR}/authenticode.cmake]==])
+    helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.dll\"
+                    [==[${HELLIGKEIT_HOMEPAGE}]==])
+  " COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(FILES ${HELLIGKEIT_MSVC_IMPORT_LIBRARY} ${PROJECT_SOURCE_DIR}/curve/helligkeit.def
+                ${PROJECT_BINARY_DIR}/curve/include/helligkeit.h ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL)
+  install(FILES ${documents}/library-windows.md DESTINATION . RENAME README.md
+          COMPONENT dev_zip EXCLUDE_FROM_ALL)
+endif()
+
+# The Debian packages are debhelper's (debian/): CPack makes the Windows
+# packages alone.
+if(NOT WIN32)
   return()
 endif()
 
-# Windows: the zip, the developers' zip and the installer. Stripping rewrites the PE header, and strip stamps it with
-# SOURCE_DATE_EPOCH, else the current time: for the program's install (and
-# its strip) the epoch is 0, to keep the linker's zero. The install script
-# runs in one process, CPack's own included, so the epoch is put back
-# afterwards (an empty one is unset), for the dates of the packaged files.
-install(CODE [[
-  set(helligkeit_epoch "$ENV{SOURCE_DATE_EPOCH}")
-  set(ENV{SOURCE_DATE_EPOCH} 0)
-]] COMPONENT program)
-# A zip to unpack anywhere: the program, the README in English and in
-# German, the changelog and the licence side by side. The program is
-# signed where the environment names a certificate
-# (cmake/authenticode.cmake), before the zip or the installer takes it.
-install(TARGETS helligkeit RUNTIME DESTINATION . COMPONENT program)
-install(CODE "
-  set(ENV{SOURCE_DATE_EPOCH} \"\${helligkeit_epoch}\")
-  include([==[${CMAKE_CURRENT_LIST_DIR}/authenticode.cmake]==])
-  helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.exe\"
-                  [==[${HELLIGKEIT_HOMEPAGE}]==])
-" COMPONENT program)
-install(FILES ${readmes} ${PROJECT_SOURCE_DIR}/NEWS.md ${PROJECT_SOURCE_DIR}/LICENSE
-        DESTINATION . COMPONENT program)
-
-# The zip for C and C++ on Windows (package preset zip-dev, set up in
-# cmake/cpack_project.cmake), a folder helligkeit-<version>-win64-dev:
-# helligkeit.dll, signed as the program is; its import library for
-# MinGW-w64, libhelligkeit.dll.a, and for Microsoft's linker,
-# helligkeit.lib; the list of exports those are made from, helligkeit.def;
-# the header; the licence, and a README that says how to build with them.
-# Only that package installs them (EXCLUDE_FROM_ALL). The DLL's PE header
-# keeps the linker's zero time stamp through strip, as the program's does.
-install(CODE [[
-  set(helligkeit_epoch "$ENV{SOURCE_DATE_EPOCH}")
-  set(ENV{SOURCE_DATE_EPOCH} 0)
-]] COMPONENT dev_zip EXCLUDE_FROM_ALL)
-install(TARGETS helligkeit_shared
-        RUNTIME DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL
-        ARCHIVE DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL)
-install(CODE "
-  set(ENV{SOURCE_DATE_EPOCH} \"\${helligkeit_epoch}\")
-  include([==[${CMAKE_CURRENT_LIST_DIR}/authenticode.cmake]==])
-  helligkeit_sign(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/helligkeit.dll\"
-                  [==[${HELLIGKEIT_HOMEPAGE}]==])
-" COMPONENT dev_zip EXCLUDE_FROM_ALL)
-install(FILES ${HELLIGKEIT_MSVC_IMPORT_LIBRARY} ${PROJECT_SOURCE_DIR}/curve/helligkeit.def
-              ${PROJECT_BINARY_DIR}/curve/include/helligkeit.h ${PROJECT_SOURCE_DIR}/LICENSE
-        DESTINATION . COMPONENT dev_zip EXCLUDE_FROM_ALL)
-install(FILES ${documents}/library-windows.md DESTINATION . RENAME README.md
-        COMPONENT dev_zip EXCLUDE_FROM_ALL)
-
 set(CPACK_PACKAGE_NAME helligkeit)
 set(CPACK_PACKAGE_VENDOR "the helligkeit authors")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "brightness of a full colour at a spectral wavelength")
-string(CONCAT CPACK_PACKAGE_DESCRIPTION
+# What the program's packages say of it: the summary, then the long
+# description.
+set(summary "brightness of a full colour at a spectral wavelength")
+string(CONCAT description
        "A console program that asks for a spectral wavelength in nanometres\n"
        "and prints the brightness of a full colour at that wavelength, read\n"
        "off a stored curve of cubic segments spanning 380-780 nm. The dialogue\n"
        "is in German.")
 set(CPACK_STRIP_FILES TRUE)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${summary})
+set(CPACK_PACKAGE_DESCRIPTION ${description})
 # The zip and the installer hold the program's component alone (build
 # folder, project, component, where): CPACK_COMPONENTS_ALL does not
 # restrict a package of all components.
