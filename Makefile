@@ -15,14 +15,20 @@ run:
 test:
 	cmake --workflow --preset default
 
+# The Debian packages of this machine, with their tests, by debhelper: in
+# the folder above this one, as dpkg-buildpackage writes them. The
+# changelog is made from NEWS.md first.
 deb:
-	cmake --workflow --preset deb
+	tools/debian_changelog.py
+	dpkg-buildpackage -b -us -uc
 
 # The packages, SHA256SUMS and the signatures the maintainer's keys make;
 # cmake/release.sh says which settings it takes.
 release:
 	cmake/release.sh
 
-# Every preset builds in a folder build or build-NAME.
+# Every preset builds in a folder build or build-NAME; debhelper builds in
+# obj-* and debian/, which dh_clean clears.
 clean:
-	rm -rf build build-*/ dist
+	rm -rf build build-*/ dist obj-*/
+	if command -v dh_clean >/dev/null; then dh_clean; fi

@@ -1,9 +1,7 @@
 # Run by cpack once it has staged what a package holds, before it packs it
-# (CPACK_PRE_BUILD_SCRIPTS): every staged folder open to all to read (0755),
-# as a Debian package's folders are. The install makes folders as mkdir
-# does, under the umask of whoever builds, which may be stricter. Folders
-# alone: a link may point into another package's files (the library's
-# development link), which are staged elsewhere.
+# (CPACK_PRE_BUILD_SCRIPTS): every staged folder open to all to read
+# (0755). The install makes folders as mkdir does, under the umask of
+# whoever builds, which may be stricter. Folders alone.
 file(GLOB_RECURSE staged LIST_DIRECTORIES true ${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*)
 set(folders ${CPACK_TEMPORARY_INSTALL_DIRECTORY})
 foreach(path IN LISTS staged)

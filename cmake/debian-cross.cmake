@@ -5,8 +5,6 @@
 # names the machine (each cross- preset sets it); its line gives the rest:
 #   CMAKE_SYSTEM_PROCESSOR   the processor, as uname -m names it
 #   HELLIGKEIT_CROSS_TRIPLE  the GNU triplet of Debian's cross compiler
-#   HELLIGKEIT_DEB_ARCH      the Debian architecture (dpkg-buildflags and
-#                            packages ask for it)
 # and what runs the machine's programs.
 set(CMAKE_SYSTEM_NAME Linux)
 
@@ -22,22 +20,6 @@ string(REGEX REPLACE "[ \t]+" ";" machine "${machine}")
 list(GET machine 1 CMAKE_SYSTEM_PROCESSOR)
 list(GET machine 2 HELLIGKEIT_CROSS_TRIPLE)
 list(GET machine 3 runner)
-set(HELLIGKEIT_DEB_ARCH ${HELLIGKEIT_MACHINE})
-
-# Installed to /usr (the deb- presets), the libraries go to the machine's
-# multiarch folder, lib/TRIPLET, as Debian's packages install them side by
-# side with other machines' libraries: GNUInstallDirs chooses it for /usr
-# natively, not when cross-compiling, where it chooses lib. dpkg-architecture
-# names the folder (it is not always the compiler's triplet: i386-linux-gnu
-# for i686). A folder set by hand other than lib is kept.
-if(CMAKE_INSTALL_PREFIX MATCHES "^/usr/?$"
-   AND (NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR} OR "$CACHE{CMAKE_INSTALL_LIBDIR}" STREQUAL "lib"))
-  execute_process(COMMAND dpkg-architecture -a${HELLIGKEIT_DEB_ARCH} -qDEB_HOST_MULTIARCH
-                  OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET
-                  COMMAND_ERROR_IS_FATAL ANY)
-  set(CMAKE_INSTALL_LIBDIR lib/${multiarch} CACHE PATH "Object code libraries (lib/${multiarch})"
-      FORCE)
-endif()
 
 find_program(HELLIGKEIT_CROSS_CXX ${HELLIGKEIT_CROSS_TRIPLE}-g++ NO_CMAKE_FIND_ROOT_PATH)
 if(NOT HELLIGKEIT_CROSS_CXX)

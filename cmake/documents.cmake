@@ -7,9 +7,6 @@
 #   man/helligkeit.3, library-windows.md   from docs/: the library's manual
 #                                          page, and the README of the
 #                                          Windows zip for C and C++
-#   man/**/helligkeit.1.gz, changelog.gz   for the Debian package: the manual
-#                                          pages compressed, and the changelog
-#                                          made from NEWS.md
 #   html/helligkeit.1.html, …              for the Windows zips: the manual
 #                                          pages rendered by mandoc
 #
@@ -140,102 +137,6 @@ if(WIN32)
     endif()
   endforeach()
   file(MAKE_DIRECTORY ${documents}/html)
-else()
-  # Debian compresses manual pages and changelogs with gzip -9n (no name,
-  # no time stamp), so that they stay the same from build to build.
-  find_program(GZIP gzip REQUIRED)
-  foreach(page IN LISTS documents_made)
-    if(page MATCHES "\\.[1-9]$")
-      add_custom_command(OUTPUT ${page}.gz COMMAND ${GZIP} -9nkf ${page} DEPENDS ${page} VERBATIM)
-      list(APPEND documents_made ${page}.gz)
-    endif()
-  endforeach()
-
-  # A native package has one changelog, changelog.gz in Debian's format: it
-  # is made from NEWS.md, an entry for each section with the same items,
-  # signed by the maintainer and dated when its version counts as released:
-  # the time of the commit that added its section, within its day and not
-  # after noon UTC, nor after the sources' time (the day's noon or the
-  # sources' time for a section not yet committed). So an entry keeps its
-  # time from release to release, and two releases of one day get times of
-  # their own; each entry is made at least a second later than the one
-  # before, as Debian's tools require.
-  set(entries 0)
-  string(APPEND news "\n## ") # a last heading ends the last section
-  string(FIND "${news}" "\n## " start)
-  while(TRUE)
-    math(EXPR start "${start} + 4")
-    string(SUBSTRING "${news}" ${start} -1 news)
-    string(FIND "${news}" "\n## " end)
-    if(end EQUAL -1)
-      break()
-    endif()
-    string(SUBSTRING "${news}" 0 ${end} section)
-    if(NOT section MATCHES "^([^ \n]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)\n(.*)$")
-      message(FATAL_ERROR "NEWS.md: a section's heading is not `## VERSION (YYYY-MM-DD)`: ${section}")
-    endif()
-    set(version ${CMAKE_MATCH_1})
-    string(STRIP "${CMAKE_MATCH_3}" items)
-    set(day ${CMAKE_MATCH_2})
-    set(added "")
-    if(GIT_FOUND)
-      # The commits that changed how often the heading occurs, newest first:
-      # the last one added it.
-      execute_process(COMMAND ${GIT_EXECUTABLE} -C ${PROJECT_SOURCE_DIR} log --format=%ct
-                              "-S## ${version} (" -- NEWS.md
-                      OUTPUT_VARIABLE added OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-      string(REGEX REPLACE ".*\n" "" added "${added}")
-    endif()
-    execute_process(COMMAND date -u -d "${day} 00:00" +%s OUTPUT_VARIABLE midnight
-                    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-    math(EXPR time "${midnight} + 12 * 3600")
-    if(added MATCHES "^[0-9]+$" AND added LESS time)
-      set(time ${added})
-      if(time LESS midnight)
-        set(time ${midnight})
-      endif()
-    endif()
-    if(source_epoch AND source_epoch LESS time)
-      set(time ${source_epoch})
-    endif()
-    # `- ` starts an item and two spaces continue it; Debian's changelog
-    # indents both by two more and starts an item with `* `.
-    string(REPLACE "\n" "\n  " items "\n${items}")
-    string(REPLACE "\n  - " "\n  * " items "${items}")
-    if(items MATCHES "\n  [^ *\n]")
-      message(FATAL_ERROR "NEWS.md: the section for ${version} holds more than list items")
-    endif()
-    string(REGEX REPLACE "\n  \n" "\n\n" items "${items}")
-    # Kept for the dating below, newest first, in variables of their own (the
-    # items may hold semicolons, which a list would split at).
-    set(entry_${entries} "helligkeit (${version}) unstable; urgency=medium\n${items}\n\n")
-    set(time_${entries} ${time})
-    math(EXPR entries "${entries} + 1")
-    set(start ${end})
-  endwhile()
-  set(changelog "")
-  set(previous 0)
-  math(EXPR last "${entries} - 1")
-  foreach(entry RANGE ${last} 0 -1)
-    set(time ${time_${entry}})
-    if(NOT time GREATER previous)
-      math(EXPR time "${previous} + 1")
-    endif()
-    set(previous ${time})
-    execute_process(COMMAND date -u -R -d @${time} OUTPUT_VARIABLE date
-                    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-    set(changelog "${entry_${entry}} -- ${HELLIGKEIT_MAINTAINER}  ${date}\n\n${changelog}")
-  endforeach()
-  string(STRIP "${changelog}" changelog)
-  # Rewritten only where it changes (configure_file copies only then).
-  file(WRITE ${documents}/changelog.new "${changelog}\n")
-  configure_file(${documents}/changelog.new ${documents}/changelog COPYONLY)
-  add_custom_command(
-    OUTPUT ${documents}/changelog.gz
-    COMMAND ${GZIP} -9nkf ${documents}/changelog
-    DEPENDS ${documents}/changelog
-    VERBATIM)
-  list(APPEND documents_made ${documents}/changelog.gz)
 endif()
 add_custom_target(documents ALL DEPENDS ${documents_made})
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/NEWS.md)

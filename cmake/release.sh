@@ -17,8 +17,8 @@
 #                                  they outlast the certificate
 #
 # HELLIGKEIT_MAINTAINER, HELLIGKEIT_HOMEPAGE, HELLIGKEIT_SOURCE_URL and
-# HELLIGKEIT_BUG_URL given the same way go to every configuration; those not
-# given are placeholders. Unsigned, a commit gives the same dist/, byte for
+# HELLIGKEIT_BUG_URL given the same way go to every configuration and to
+# debian/rules; those not given are placeholders. Unsigned, a commit gives the same dist/, byte for
 # byte, wherever and by whomever it is built: every date in the packages is
 # that of the last commit (SOURCE_DATE_EPOCH), in UTC, every mode is umask
 # 022's, and every tool runs in the C locale.
@@ -47,7 +47,7 @@ if [[ -n $changed ]]; then
   dirty=ON
 fi
 settings=("-DHELLIGKEIT_DIRTY=$dirty")
-for name in HELLIGKEIT_MAINTAINER HELLIGKEIT_HOMEPAGE HELLIGKEIT_SOURCE_URL HELLIGKEIT_BUG_URL; do
+for name in HELLIGKEIT_HOMEPAGE HELLIGKEIT_SOURCE_URL HELLIGKEIT_BUG_URL; do
   if [[ -n ${!name:-} ]]; then
     settings+=("-D$name=${!name}")
   fi
@@ -73,14 +73,33 @@ if [[ -n ${HELLIGKEIT_GPG_KEY:-} ]]; then
 fi
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH TZ=UTC
-# CPack gives the files it writes, the members of a .deb among them, the
-# modes the umask leaves: Debian's usual one, whatever the builder's.
+# CPack gives the files it writes the modes the umask leaves: Debian's
+# usual one, whatever the builder's.
 umask 022
 
 # No dist/ is left of an earlier release while this one is made.
 rm -rf dist
 stage=$(mktemp -d "${TMPDIR:-/tmp}/helligkeit-release.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
+# debian/changelog, made from NEWS.md (dirty: its newest entry VERSION~dirty).
+tools/debian_changelog.py $([[ $dirty == ON ]] && echo --dirty)
+# debs ARCH: the Debian packages for the machine ARCH, built by
+# dpkg-buildpackage without tests (make test has run them) from a copy of
+# the tracked files in a folder of the stage, where it writes them; another
+# machine's cross-compiled. The copies are dated SOURCE_DATE_EPOCH: dpkg-deb
+# keeps the time of a file older than that, such as one checked out before
+# the last commit. The HELLIGKEIT_* settings reach debian/rules from the
+# environment.
+debs() {
+  local arch=$1 source=$stage/deb-$1/helligkeit options=(-b -us -uc -Pnocheck)
+  mkdir -p "$source"
+  git ls-files -z | xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' - |
+    tar -c --null -T - --mtime="@$SOURCE_DATE_EPOCH" debian/changelog | tar -x -C "$source"
+  if [[ $arch != $(dpkg --print-architecture) ]]; then
+    options=(-b -us -uc -a"$arch" -Pcross,nocheck)
+  fi
+  (cd "$source" && DEB_BUILD_OPTIONS="nocheck parallel=2" dpkg-buildpackage "${options[@]}")
+}
 # package PRESET PACKAGE-PRESET...: configures PRESET afresh, builds it with
 # the build preset of that name, and writes the packages of each package
 # preset into a folder of the stage named after it.
@@ -96,9 +115,9 @@ package() {
 # Every package of the release: the Debian packages of this machine and of
 # each other machine that cmake/machines.txt releases (its fifth column),
 # then the Windows zips and installer.
-package deb deb
+debs "$(dpkg --print-architecture)"
 for machine in $(awk '/^[^#]/ && $5 == "yes" { print $1 }' cmake/machines.txt); do
-  package "deb-$machine" "deb-$machine"
+  debs "$machine"
 done
 package win64-package zip zip-dev msi
 # The Python module's source distribution, which pip builds the module from.
@@ -109,10 +128,12 @@ fi
 tools/sdist.py "${sdist_options[@]}" "$stage/sdist"
 
 # Each package once: should two builds make a package of the same name,
-# they must have made the same file.
+# they must have made the same file. The debug symbols' packages (-dbgsym)
+# stay out.
 mkdir dist
 for path in "$stage"/*/*.deb "$stage"/*/*.zip "$stage"/*/*.msi "$stage"/*/*.tar.gz; do
   name=${path##*/}
+  [[ $name != *-dbgsym_* ]] || continue
   if [[ ! -e dist/$name ]]; then
     cp "$path" dist/
   elif ! cmp -s "$path" "dist/$name"; then

@@ -19,7 +19,9 @@ version: a copy of the sources, its version set to 9.9.9 with a section in
   the home page's address set, is configured and its documents made: each
   names 9.9.9 and never the current version, is dated by the sources, and has
   a placeholder's note beside the two addresses left unset alone; the Debian
-  changelog's newest entry is for 9.9.9, dated no later than the sources.
+  changelog that tools/debian_changelog.py writes has its newest entry for
+  9.9.9, dated no later than the sources, and with a second release on the
+  newest one's day, every entry dated after the one below it.
 
 commands: the commands in the code blocks and code spans of README.md,
   CONTRIBUTING.md, RELEASING.md, tests/README.md and bench/README.md, and in
@@ -155,12 +157,23 @@ def check_version():
             check(current not in text, f"{document} still names {current}")
             check(SOURCE_DATE in text and NEWS_DATE not in text,
                   f"{document} is not dated {SOURCE_DATE}, the sources' date")
-        changelog = (build / "documents" / "changelog").read_text()
+        run(sys.executable, source / "tools" / "debian_changelog.py", env=env)
+        changelog = (source / "debian" / "changelog").read_text()
         newest = re.search(r"^helligkeit \((\S+)\).*?^ -- .*?  (.*)$", changelog, re.M | re.S)
         stamp = email.utils.parsedate_to_datetime(newest.group(2)).timestamp()
         check(newest.group(1) == NEW_VERSION and stamp <= SOURCE_EPOCH,
               f"the changelog's newest entry is {newest.group(1)} of {newest.group(2)}, not "
               f"{NEW_VERSION} dated no later than the sources")
+        # A second release on the day of the newest: every entry is dated
+        # after the one below it, as lintian requires.
+        day = re.search(r"\((\S+)\)", rest).group(1)
+        news.write_text(f"{head}\n## {NEW_VERSION} ({day})\n\n- A second release that day.\n\n"
+                        f"## {rest}")
+        run(sys.executable, source / "tools" / "debian_changelog.py", env=env)
+        stamps = [email.utils.parsedate_to_datetime(date) for date in re.findall(
+            r"^ -- .*?  (.*)$", (source / "debian" / "changelog").read_text(), re.M)]
+        check(all(newer > older for newer, older in zip(stamps, stamps[1:])),
+              f"with a second release on {day}, the changelog's entries are dated {stamps}")
     print(f"version: a copy as {NEW_VERSION} names no {current} in {', '.join(DOCUMENTS)}; "
           f"dated {SOURCE_DATE}")
 

@@ -188,7 +188,7 @@ def main():
             check(code == 0, f"make release with HELLIGKEIT_ALLOW_DIRTY=1 ended with {code}")
         finally:
             EDITED.write_bytes(original)
-        version = configured(ROOT / "build-deb")
+        version = configured(ROOT / "build-win64-package")
         names = {path.name for path in dist.iterdir()}
         beside = {"SHA256SUMS", "SHA256SUMS.asc", "helligkeit-release-key.asc"}
         check(beside < names and all(re.search(f"{version}[-~+]dirty", name)

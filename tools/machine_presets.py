@@ -4,10 +4,9 @@
 Usage: tools/machine_presets.py [--check]
 
 CMake presets cannot compute, so each machine's are written out: cross-MACHINE
-(configure, build, test, workflow: every test, run on that machine) and, where
-its package is released, deb-MACHINE (configure, build, package, workflow: its
-Debian package). Every preset named cross-* or deb-* is this tool's: it drops
-them all and writes the machines' anew after the other presets of their kind,
+(configure, build, test, workflow: every test, run on that machine). Every
+preset named cross-* is this tool's: it drops them all and writes the
+machines' anew after the other presets of their kind,
 leaving the rest of the file as it is. With --check it writes nothing and
 fails where the file is not what it would write (the test
 machine_presets_are_fresh).
@@ -21,8 +20,8 @@ from tool_support import ROOT, fail, machines
 
 PRESETS = ROOT / "CMakePresets.json"
 KINDS = ("configurePresets", "buildPresets", "testPresets", "packagePresets", "workflowPresets")
-OURS = re.compile(r"(cross|deb)-.+")
-NOTE = ("The presets named cross-* and deb-* are written by tools/machine_presets.py, "
+OURS = re.compile(r"cross-.+")
+NOTE = ("The presets named cross-* are written by tools/machine_presets.py, "
         "one set for each machine of cmake/machines.txt: edit that list and run the tool.")
 
 
@@ -34,7 +33,7 @@ def machine_presets(machine):
     """{kind: [preset, ...]} for one machine."""
     m, words = machine.name, machine.description
     where = "under qemu-user" if machine.runner.startswith("qemu-") else "on the processor itself"
-    cross, deb = f"cross-{m}", f"deb-{m}"
+    cross = f"cross-{m}"
     presets = {
         "configurePresets": [{
             "name": cross, "inherits": "cross",
@@ -43,26 +42,9 @@ def machine_presets(machine):
             "cacheVariables": {"HELLIGKEIT_MACHINE": m}}],
         "buildPresets": [{"name": cross, "inherits": "base", "configurePreset": cross}],
         "testPresets": [{"name": cross, "inherits": "base", "configurePreset": cross}],
-        "packagePresets": [],
         "workflowPresets": [{"name": cross,
                              "displayName": f"Linux on {words} ({m}): every test {where}",
                              "steps": steps(cross, "configure", "build", "test")}]}
-    if machine.released:
-        presets["configurePresets"].append({
-            "name": deb, "inherits": cross,
-            "displayName": f"{words} ({m}), for the Debian packages: no tests",
-            "binaryDir": f"${{sourceDir}}/build-deb-{m}",
-            "cacheVariables": {"BUILD_TESTING": "OFF", "CMAKE_INSTALL_PREFIX": "/usr"}})
-        presets["buildPresets"].append({
-            "name": deb, "inherits": "base",
-            "displayName": f"The {m} programs, the library and the packages' documents, no tests",
-            "configurePreset": deb})
-        presets["packagePresets"].append({"name": deb, "configurePreset": deb,
-                                          "packageDirectory": "${sourceDir}/build"})
-        presets["workflowPresets"].append({
-            "name": deb,
-            "displayName": f"Debian packages for {words}: build/*_VERSION_{m}.deb",
-            "steps": steps(deb, "configure", "build", "package")})
     return presets
 
 
@@ -85,11 +67,9 @@ def written(presets):
     # The note on these presets, second after the version.
     presets = {"version": presets["version"], "vendor": {"helligkeit": NOTE}, **presets}
     generated = {kind: [] for kind in KINDS}
-    # All cross- presets of a kind first, then all deb- presets.
-    for prefix in ("cross-", "deb-"):
-        for machine in machines():
-            for kind, more in machine_presets(machine).items():
-                generated[kind] += [preset for preset in more if preset["name"].startswith(prefix)]
+    for machine in machines():
+        for kind, more in machine_presets(machine).items():
+            generated[kind] += more
     for kind in KINDS:
         presets[kind] = [preset for preset in presets.get(kind, [])
                          if not OURS.fullmatch(preset["name"])] + generated[kind]
@@ -106,7 +86,7 @@ def main(argv=None):
     if args.check:
         if new != text:
             fail(f"{PRESETS.name} is not what this tool writes from cmake/machines.txt "
-                 "(presets named cross-* and deb-* are written from there): "
+                 "(presets named cross-* are written from there): "
                  "run tools/machine_presets.py")
     elif new != text:
         PRESETS.write_text(new)
