@@ -3,10 +3,10 @@
 """Tries the library as its users do, on one table of wavelengths.
 
 Usage:
-    tools/check_library.py PREFIX
-    tools/check_library.py --run COMMAND...
-    tools/check_library.py --archive NM LIBRARY
-    tools/check_library.py --pip LIBRARY
+    tests/check_library.py PREFIX
+    tests/check_library.py --run COMMAND...
+    tests/check_library.py --archive NM LIBRARY
+    tests/check_library.py --pip LIBRARY
 
 PREFIX is where the library is installed (`cmake --install BUILD --prefix
 PREFIX`, or /usr once the packages are). With only the files installed
@@ -51,12 +51,12 @@ import sys
 import tempfile
 from pathlib import Path
 
-from generate_segments import evaluate, knots
-from plot_curve import read_table
-from tool_support import ROOT, check, exports, output, project_version, run
+from test_support import report_text, utf16, whole_output
 
-sys.path.insert(0, str(ROOT / "tests"))
-from test_support import report_text, utf16, whole_output  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from generate_segments import evaluate, knots  # noqa: E402
+from plot_curve import read_table  # noqa: E402
+from tool_support import ROOT, check, exports, output, project_version, run  # noqa: E402
 
 USER = ROOT / "tests" / "library_user"
 
