@@ -1,5 +1,5 @@
 /* A program that uses the library as its C users do, for the checks of the
- * installed library (tools/check_library.py). Each argument is a wavelength
+ * installed library (tests/check_library.py). Each argument is a wavelength
  * given as the 16 hexadecimal digits of its double's bits; for each it
  * prints the bits of helligkeit_brightness() and of helligkeit_brightness_n()
  * computed in place over all of them, after a first line with the library's

@@ -1,5 +1,5 @@
 """The Python module used as its users do, for the checks of the installed
-library (tools/check_library.py): the same arguments and output as user.c,
+library (tests/check_library.py): the same arguments and output as user.c,
 from brightness() of each float and of the whole list, once as a list and
 once as a numpy array.
 

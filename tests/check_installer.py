@@ -3,7 +3,7 @@
 """Builds the Windows installer and installs, upgrades and removes it under Wine.
 
 Usage:
-    tools/check_installer.py
+    tests/check_installer.py
 
 Builds the installer with the `msi` workflow preset and, from the same
 staged files, one of the version 0.0.1. In a new Wine prefix of its own it
@@ -27,11 +27,11 @@ import pylnk
 
 from check_documents import check_document
 from check_packages import ICON_SIZES, README_FILES, WINDOWS_FILES, icon_sizes
-from tool_support import ROOT, check, configured, fail, run
+from test_support import utf16, whole_output
 
-sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "installer")]
+sys.path[:0] = [str(Path(__file__).resolve().parents[1] / d) for d in ("tools", "installer")]
 from make_msi import braced, product_code  # noqa: E402
-from test_support import utf16, whole_output  # noqa: E402
+from tool_support import ROOT, check, configured, fail, run  # noqa: E402
 
 WINE_RUN = ROOT / "cmake" / "wine-run"
 LOWER_VERSION = "0.0.1"

@@ -4,7 +4,7 @@
 and checks it as its users do.
 
 Usage:
-    tools/check_release.py (in a tree without changes to tracked files)
+    tests/check_release.py (in a tree without changes to tracked files)
 
 1. With a line added to CONTRIBUTING.md, `make release` must stop and name
    the file; with HELLIGKEIT_ALLOW_DIRTY=1 it makes the release, every
@@ -14,7 +14,7 @@ Usage:
 2. The release is signed with an OpenPGP key and a code-signing
    certificate, and timestamped by an authority on 127.0.0.1: an HTTP
    server that hands each request to `openssl ts -reply`. Its addresses
-   stand in for a maintainer's; tools/check_packages.py, run next, finds
+   stand in for a maintainer's; tests/check_packages.py, run next, finds
    them in the build folders left.
 3. README's commands for checking a download run as they stand, in a folder
    of the downloads with a GNUPGHOME of their own: they show the
@@ -30,13 +30,16 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import zipfile
 from pathlib import Path
 
 from check_packages import check_exe
-from tool_support import ROOT, check, configured, output, run
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from tool_support import ROOT, check, configured, output, run  # noqa: E402
 
 EDITED = ROOT / "CONTRIBUTING.md"
 GPG_KEY = "release@helligkeit.invalid"

@@ -13,7 +13,7 @@
 #
 # Needs git and what `make release` needs.
 #
-# Usage: tools/check_reproducible.sh (in a tree that is the commit: no change,
+# Usage: tests/check_reproducible.sh (in a tree that is the commit: no change,
 # no file git neither tracks nor ignores; dist/ then holds the release)
 set -euo pipefail
 

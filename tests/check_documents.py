@@ -4,9 +4,9 @@
 commands they give.
 
 Usage:
-    tools/check_documents.py translations
-    tools/check_documents.py version
-    tools/check_documents.py commands [--run]
+    tests/check_documents.py translations
+    tests/check_documents.py version
+    tests/check_documents.py commands [--run]
 
 translations: po4a brings a copy of each po/*.po up to date with the English
   documents (in a folder of its own; po/ stays as it is). Every entry must
@@ -45,11 +45,11 @@ import sys
 import tempfile
 from pathlib import Path
 
-from tool_support import (HEADER, ROOT, check, configured, fail, output, project_version, run,
-                          set_project_version)
+from test_support import CLOSING_TEXT, HEAD, TITLE, report_text
 
-sys.path.insert(0, str(ROOT / "tests"))
-from test_support import CLOSING_TEXT, HEAD, TITLE, report_text  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from tool_support import (HEADER, ROOT, check, configured, fail, output, project_version,  # noqa: E402
+                          run, set_project_version)
 
 # ---------------------------------------------------------------------------
 # What the packages hold

@@ -3,7 +3,7 @@
 """Builds the Windows packages and checks what is in them.
 
 Usage:
-    tools/check_packages.py
+    tests/check_packages.py
 
 Builds the Windows zips, build-win64/helligkeit-VERSION-win64.zip and
 helligkeit-VERSION-win64-dev.zip, with the `zip` and `zip-dev` workflow
@@ -47,7 +47,9 @@ import pefile
 
 from check_documents import check_document
 from check_library import USER, check_archive, check_user, exported_names
-from tool_support import ROOT, check, configured, output, run
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from tool_support import ROOT, check, configured, output, run  # noqa: E402
 
 MAX_EXE_BYTES = 512 * 1024
 FILE_DESCRIPTION = "Interpolation Vollstfarbenhelligkeit nach Valdrup"
