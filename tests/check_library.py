@@ -168,13 +168,15 @@ def check_archive(nm, archive):
     that an object reads; it counts as NAME, which nm does not demangle. Such a
     pointer to a name reserved for the compiler's run-time library (__cpu_model,
     which __builtin_cpu_supports reads) is a COMDAT copy that every object
-    reading it carries, and so clashes with nothing."""
+    reading it carries, and so clashes with nothing; so are the helpers that
+    position-independent code on 32-bit x86 calls for its own address,
+    __x86.get_pc_thunk.REGISTER."""
     listed = [line.split(" ", 2) for line in
               output(nm, "-g", "-C", "--defined-only", archive).splitlines()]
     symbols = [(kind, name) for _, kind, name in (words for words in listed if len(words) == 3)]
     names = [name for kind, name in symbols
              if not (kind in "WVu" and name.startswith(("std::", "__gnu_cxx::")))]
-    foreign = [name for name in names if not name.startswith(".refptr.__")
+    foreign = [name for name in names if not name.startswith((".refptr.__", "__x86.get_pc_thunk."))
                and not name.removeprefix(".refptr.").startswith(
                    ("helligkeit_", "helligkeit::", "_ZN10helligkeit", "_ZNK10helligkeit"))]
     check(names and not foreign, f"{archive} defines global symbols outside helligkeit_* and "
