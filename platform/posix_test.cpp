@@ -224,8 +224,7 @@ struct Script {
 
 // The next of `answers`, a count of at most `size`, with its errno; what a
 // write takes of `bytes` goes to `script.taken`.
-ssize_t Next(scripted_calls::Answers<Answer>& answers, std::size_t size = 1,
-             const void* bytes = nullptr) {
+ssize_t Next(scripted_calls::Answers<Answer>& answers, std::size_t size, const void* bytes) {
   const Answer answer = answers.Next();
   const ssize_t n = std::min(answer.result, static_cast<ssize_t>(size));
   if (bytes != nullptr && n > 0)
@@ -234,32 +233,28 @@ ssize_t Next(scripted_calls::Answers<Answer>& answers, std::size_t size = 1,
   return n;
 }
 
-// What the call under test returns, which also says which call it is:
-// WriteBytes (of "abcdef"), ReadBytes (of up to 8 bytes) or CloseOutput.
+// What WriteBytes ("abcdef"), ReadBytes (8 bytes) or CloseOutput returns.
 using Outcome = std::variant<WriteStatus, ReadStatus, bool>;
 
 struct ScriptedCase : scripted_calls::Row {
-  std::vector<Answer> answers;  // of write, read or close
-  std::vector<Answer> polls;
+  std::vector<Answer> answers, polls;  // of write, read or close; of poll
   Outcome outcome;
   std::size_t arrived = 0;  // the bytes written or read, in order
 };
 
 class ScriptedCalls : public testing::TestWithParam<ScriptedCase> {};
 
-// Every answer is asked for, none more; every wait is for what the call
-// is after.
 TEST_P(ScriptedCalls, AnswersTakenAsTheyCome) {
   const ScriptedCase& c = GetParam();
-  const scripted_calls::Swapped swapped{posix_calls};
+  const scripted_calls::Swapped<PosixCalls> swapped{posix_calls};
   posix_calls.write = [](int, const void* bytes, std::size_t size) {
     return Next(script.calls, size, bytes);
   };
-  posix_calls.read = [](int, void*, std::size_t size) { return Next(script.calls, size); };
-  posix_calls.close = [](int) { return static_cast<int>(Next(script.calls)); };
+  posix_calls.read = [](int, void*, std::size_t size) { return Next(script.calls, size, nullptr); };
+  posix_calls.close = [](int) { return static_cast<int>(Next(script.calls, 1, nullptr)); };
   posix_calls.poll = [](pollfd* entries, nfds_t, int) {
     script.waited_for.push_back(entries[0].revents = entries[0].events);
-    return static_cast<int>(Next(script.polls));
+    return static_cast<int>(Next(script.polls, 1, nullptr));
   };
   script = {.calls = {c.answers, {-1, EIO}}, .polls = {c.polls, {-1, EINVAL}}};
   const std::string bytes = "abcdef";

@@ -143,6 +143,7 @@ struct ReadAnswer {
   DWORD count;
   DWORD error = 0;  // the read fails with it
 };
+constexpr ReadAnswer kEmpty = {0, ERROR_NO_DATA};  // of a pipe that does not wait
 
 // Writes beyond this many fail (ERROR_GEN_FAILURE): a write that would go
 // on for ever ends, as lost.
@@ -164,7 +165,7 @@ struct Script {
   platform::ControlHandler handler = nullptr;
   std::vector<std::size_t> pieces = {};  // the writes that took something, by size
   std::string taken = {};
-  std::size_t writes = 0, pauses = 0;
+  std::size_t writes = 0;
   ULONGLONG clock_ms = 0;
   PHANDLER_ROUTINE routine = nullptr;
   std::uint32_t event = 0;  // what the handler was called for
@@ -193,15 +194,14 @@ struct Script {
     if (!now.buffer)
       return Fail(ERROR_ACCESS_DENIED);
     for (auto [field, value] :
-         {std::pair<LPDWORD, DWORD>{flags, PIPE_SERVER_END}, {out, *now.buffer}, {in, 0}}) {
+         {std::pair<LPDWORD, DWORD>{flags, PIPE_SERVER_END}, {out, *now.buffer}, {in, 0}})
       if (field != nullptr)
         *field = value;
-    }
     return TRUE;
   }
   static ULONGLONG WINAPI GetTickCount64() { return now.clock_ms; }
   // Takes no time: the clock moves on by the pause.
-  static VOID WINAPI Sleep(DWORD ms) { now.clock_ms += ms + (now.pauses++ == 0 ? now.jump_ms : 0); }
+  static VOID WINAPI Sleep(DWORD ms) { now.clock_ms += ms + std::exchange(now.jump_ms, 0); }
   static BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
     return now.routine = add ? routine : nullptr, TRUE;
   }
@@ -213,16 +213,14 @@ struct Script {
 };
 Script Script::now;
 
-// What the call under test returns, which also says which call it is:
-// WriteBytes (of "0123456789"), ReadBytes (of up to 8 bytes) or the
-// control routine, called for closing the window.
+// What WriteBytes (of "0123456789"), ReadBytes (of up to 8 bytes) or the
+// control routine, called for closing the window, returns.
 using Outcome = std::variant<platform::WriteStatus, platform::ReadStatus, BOOL>;
 
 struct ScriptedCase : scripted_calls::Row {
   Script script;
   Outcome outcome;
-  // The sizes of the writes that took something, or the count read.
-  std::vector<std::size_t> arrived = {};
+  std::vector<std::size_t> arrived = {};  // the writes that took something, by size; the count read
 };
 
 class ScriptedCallsTest : public testing::TestWithParam<ScriptedCase> {};
@@ -230,15 +228,14 @@ class ScriptedCallsTest : public testing::TestWithParam<ScriptedCase> {};
 TEST_P(ScriptedCallsTest, AnswersTakenAsTheyCome) {
   using namespace platform;
   const ScriptedCase& c = GetParam();
-  Win32Calls& calls = win32_calls;
-  const scripted_calls::Swapped swapped{calls};
-  calls.WriteFile = Script::WriteFile;
-  calls.ReadFile = Script::ReadFile;
-  calls.GetFileType = Script::GetFileType;
-  calls.GetNamedPipeInfo = Script::GetNamedPipeInfo;
-  calls.GetTickCount64 = Script::GetTickCount64;
-  calls.Sleep = Script::Sleep;
-  calls.SetConsoleCtrlHandler = Script::SetConsoleCtrlHandler;
+  const scripted_calls::Swapped<Win32Calls> swapped{win32_calls};
+  win32_calls.WriteFile = Script::WriteFile;
+  win32_calls.ReadFile = Script::ReadFile;
+  win32_calls.GetFileType = Script::GetFileType;
+  win32_calls.GetNamedPipeInfo = Script::GetNamedPipeInfo;
+  win32_calls.GetTickCount64 = Script::GetTickCount64;
+  win32_calls.Sleep = Script::Sleep;
+  win32_calls.SetConsoleCtrlHandler = Script::SetConsoleCtrlHandler;
   Script& script = Script::now = c.script;
   script.reads.spent = {0, ERROR_GEN_FAILURE};
   const std::string bytes = "0123456789";
@@ -286,10 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"ReaderGoneUnderWine", {.write_error = ERROR_PIPE_NOT_CONNECTED}, kReaderGone},
         {"DiskFull", {.write_error = ERROR_DISK_FULL}, kLost},
         {"Read", {.reads = {{{3}}}}, kOk, {3}},
-        {"EmptyPipeThatDoesNotWait",
-         {.reads = {{{0, ERROR_NO_DATA}, {0, ERROR_NO_DATA}, {3}}}},
-         kOk,
-         {3}},
+        {"EmptyPipeThatDoesNotWait", {.reads = {{kEmpty, kEmpty, {3}}}}, kOk, {3}},
         // On a pipe a read of nothing is an empty write, not the end.
         {"EmptyWriteOnAPipe", {.buffer = 4096, .reads = {{{0}, {3}}}}, kOk, {3}},
         {"EndOfFile", {.file_type = FILE_TYPE_DISK, .reads = {{{0}}}}, kEndOfInput, {0}},

@@ -45,6 +45,7 @@ struct Answers {
 // A row of a table of scripted cases goes by its name, in messages and, with
 // testing::PrintToStringParamName(), in the test's name.
 struct Row {
+  Row(const char* name) : name(name) {}  // a row starts with its name, no braces round it
   const char* name;
   friend std::ostream& operator<<(std::ostream& os, const Row& row) { return os << row.name; }
 };
