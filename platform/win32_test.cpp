@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <future>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
