@@ -214,134 +214,103 @@ struct Answer {
 };
 constexpr ssize_t kAll = SSIZE_MAX;  // a write that takes everything offered
 
-// The answers of write, read, close and poll, what the writes took, and the
-// events each poll waited for.
+// The answers of write, read or close, and of poll; the bytes the writes
+// took, and the events each poll waited for.
 struct Script {
-  scripted_calls::Answers<Answer> calls;  // of write, read or close
-  scripted_calls::Answers<Answer> polls;
-  std::string taken;
-  std::vector<short> waited_for;
-};
-Script script;
+  scripted_calls::Answers<Answer> calls = {}, polls = {};
+  std::string taken = {};
+  std::vector<short> waited_for = {};
+} script;
 
-ssize_t ScriptedWrite(int, const void* bytes, std::size_t size) {
-  const Answer answer = script.calls.Next();
+// The next of `answers`, a count of at most `size`, with its errno; what a
+// write takes of `bytes` goes to `script.taken`.
+ssize_t Next(scripted_calls::Answers<Answer>& answers, std::size_t size, const void* bytes) {
+  const Answer answer = answers.Next();
   const ssize_t n = std::min(answer.result, static_cast<ssize_t>(size));
-  if (n > 0)
+  if (bytes != nullptr && n > 0)
     script.taken.append(static_cast<const char*>(bytes), static_cast<std::size_t>(n));
   errno = answer.error;
   return n;
 }
-ssize_t ScriptedRead(int, void* buffer, std::size_t size) {
-  const Answer answer = script.calls.Next();
-  const ssize_t n = std::min(answer.result, static_cast<ssize_t>(size));
-  if (n > 0)
-    std::fill_n(static_cast<char*>(buffer), n, 'r');
-  errno = answer.error;
-  return n;
-}
-int ScriptedClose(int) {
-  const Answer answer = script.calls.Next();
-  errno = answer.error;
-  return static_cast<int>(answer.result);
-}
-int ScriptedPoll(pollfd* entries, nfds_t, int) {
-  const Answer answer = script.polls.Next();
-  script.waited_for.push_back(entries[0].events);
-  entries[0].revents = answer.result > 0 ? entries[0].events : 0;
-  errno = answer.error;
-  return static_cast<int>(answer.result);
-}
 
-// What the call under test returns, which also says which call it is:
-// WriteBytes (of "abcdef"), ReadBytes (of up to 8 bytes) or CloseOutput.
+// What WriteBytes ("abcdef"), ReadBytes (8 bytes) or CloseOutput returns.
 using Outcome = std::variant<WriteStatus, ReadStatus, bool>;
 
-struct ScriptedCase {
-  const char* name;
-  std::vector<Answer> answers;  // of write, read or close
-  std::vector<Answer> polls;
+struct ScriptedCase : scripted_calls::Row {
+  std::vector<Answer> answers, polls;  // of write, read or close; of poll
   Outcome outcome;
   std::size_t arrived = 0;  // the bytes written or read, in order
 };
-void PrintTo(const ScriptedCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class ScriptedCalls : public testing::TestWithParam<ScriptedCase> {};
 
-// Every answer is asked for, none more; every wait is for what the call
-// is after.
 TEST_P(ScriptedCalls, AnswersTakenAsTheyCome) {
   const ScriptedCase& c = GetParam();
-  const scripted_calls::Swapped swapped(posix_calls);
-  posix_calls.write = ScriptedWrite;
-  posix_calls.read = ScriptedRead;
-  posix_calls.close = ScriptedClose;
-  posix_calls.poll = ScriptedPoll;
-  script = {.calls = {c.answers, {-1, EIO}},
-            .polls = {c.polls, {-1, EINVAL}},
-            .taken = {},
-            .waited_for = {}};
+  const scripted_calls::Swapped<PosixCalls> swapped{posix_calls};
+  posix_calls.write = [](int, const void* bytes, std::size_t size) {
+    return Next(script.calls, size, bytes);
+  };
+  posix_calls.read = [](int, void*, std::size_t size) { return Next(script.calls, size, nullptr); };
+  posix_calls.close = [](int) { return static_cast<int>(Next(script.calls, 1, nullptr)); };
+  posix_calls.poll = [](pollfd* entries, nfds_t, int) {
+    script.waited_for.push_back(entries[0].revents = entries[0].events);
+    return static_cast<int>(Next(script.polls, 1, nullptr));
+  };
+  script = {.calls = {c.answers, {-1, EIO}}, .polls = {c.polls, {-1, EINVAL}}};
   const std::string bytes = "abcdef";
-  Outcome outcome;
-  short waits_for = POLLOUT;
-  if (std::holds_alternative<bool>(c.outcome)) {
-    outcome = CloseOutput(3);
-  } else if (std::holds_alternative<WriteStatus>(c.outcome)) {
-    outcome = WriteBytes(3, bytes.data(), bytes.size());
-    EXPECT_EQ(script.taken, bytes.substr(0, c.arrived));
-  } else if (std::holds_alternative<ReadStatus>(c.outcome)) {
-    char buffer[8];
-    std::uint32_t count = 99;
-    outcome = ReadBytes(3, buffer, sizeof buffer, count);
-    EXPECT_EQ(count, c.arrived);
-    waits_for = POLLIN;
-  }
+  char buffer[8];
+  std::uint32_t count = 99;
+  const Outcome outcome = scripted_calls::Call(
+      c.outcome, [&](WriteStatus) { return WriteBytes(3, bytes.data(), bytes.size()); },
+      [&](ReadStatus) { return ReadBytes(3, buffer, sizeof buffer, count); },
+      [](bool) { return CloseOutput(3); });
   EXPECT_EQ(outcome, c.outcome);
-  EXPECT_TRUE(script.calls.AllTaken()) << script.calls.too_many() << " too many";
-  EXPECT_TRUE(script.polls.AllTaken()) << script.polls.too_many() << " too many waits";
-  EXPECT_EQ(script.waited_for, std::vector<short>(script.waited_for.size(), waits_for));
+  const bool read = std::holds_alternative<ReadStatus>(c.outcome);
+  EXPECT_EQ(read ? count : script.taken.size(), c.arrived);
+  EXPECT_EQ(script.taken, bytes.substr(0, script.taken.size()));
+  EXPECT_TRUE(script.calls.AllTaken());
+  EXPECT_TRUE(script.polls.AllTaken());
+  EXPECT_EQ(script.waited_for,
+            std::vector<short>(script.waited_for.size(), read ? POLLIN : POLLOUT));
 }
 
-constexpr WriteStatus kWritten = WriteStatus::kWritten;
-constexpr WriteStatus kLost = WriteStatus::kLost;
+using enum WriteStatus;
+using enum ReadStatus;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ScriptedCalls,
-    testing::Values(
-        ScriptedCase{"WriteWhole", {{kAll}}, {}, kWritten, 6},
-        ScriptedCase{"ShortWrites", {{2}, {3}, {kAll}}, {}, kWritten, 6},
-        ScriptedCase{"OneByteAtATime", {{1}, {1}, {1}, {1}, {1}, {1}}, {}, kWritten, 6},
-        ScriptedCase{"WriteInterrupted", {{2}, {-1, EINTR}, {kAll}}, {}, kWritten, 6},
+    testing::ValuesIn(std::vector<ScriptedCase>{
+        {"WriteWhole", {{kAll}}, {}, kWritten, 6},
+        {"ShortWrites", {{2}, {3}, {kAll}}, {}, kWritten, 6},
+        {"OneByteAtATime", {{1}, {1}, {1}, {1}, {1}, {1}}, {}, kWritten, 6},
+        {"WriteInterrupted", {{2}, {-1, EINTR}, {kAll}}, {}, kWritten, 6},
         // A full pipe or terminal that does not wait is waited on; a wait
         // that fails, as poll does under `ulimit -n 0`, loses the output.
-        ScriptedCase{"FullThenRoom", {{-1, EAGAIN}, {kAll}}, {{1}}, kWritten, 6},
-        ScriptedCase{"WaitInterrupted", {{-1, EAGAIN}, {kAll}}, {{-1, EINTR}, {1}}, kWritten, 6},
-        ScriptedCase{"WaitForRoomFails", {{3}, {-1, EAGAIN}}, {{-1, EINVAL}}, kLost, 3},
+        {"FullThenRoom", {{-1, EAGAIN}, {kAll}}, {{1}}, kWritten, 6},
+        {"WaitInterrupted", {{-1, EAGAIN}, {kAll}}, {{-1, EINTR}, {1}}, kWritten, 6},
+        {"WaitForRoomFails", {{3}, {-1, EAGAIN}}, {{-1, EINVAL}}, kLost, 3},
         // A write that takes nothing and reports no error, as some drivers
         // do, would only do so again: lost at once, whatever errno still
         // says from before.
-        ScriptedCase{"TakesNothing", {{0}}, {}, kLost},
-        ScriptedCase{"TakesNothingAfterEagain", {{2}, {0, EAGAIN}}, {}, kLost, 2},
-        ScriptedCase{"ReaderGone", {{4}, {-1, EPIPE}}, {}, WriteStatus::kReaderGone, 4},
-        ScriptedCase{"DeviceFull", {{-1, ENOSPC}}, {}, kLost},
-        ScriptedCase{"Read", {{3}}, {}, ReadStatus::kOk, 3},
-        ScriptedCase{"ReadInterrupted", {{-1, EINTR}, {3}}, {}, ReadStatus::kOk, 3},
-        ScriptedCase{
-            "NothingYet", {{-1, EAGAIN}, {-1, EAGAIN}, {2}}, {{1}, {1}}, ReadStatus::kOk, 2},
-        ScriptedCase{"WaitForDataFails", {{-1, EAGAIN}}, {{-1, ENOMEM}}, ReadStatus::kError},
-        ScriptedCase{"ReadFails", {{-1, EIO}}, {}, ReadStatus::kError},
-        ScriptedCase{"EndOfInput", {{0, EAGAIN}}, {}, ReadStatus::kEndOfInput},
+        {"TakesNothing", {{0}}, {}, kLost},
+        {"TakesNothingAfterEagain", {{2}, {0, EAGAIN}}, {}, kLost, 2},
+        {"ReaderGone", {{4}, {-1, EPIPE}}, {}, kReaderGone, 4},
+        {"DeviceFull", {{-1, ENOSPC}}, {}, kLost},
+        {"Read", {{3}}, {}, kOk, 3},
+        {"ReadInterrupted", {{-1, EINTR}, {3}}, {}, kOk, 3},
+        {"NothingYet", {{-1, EAGAIN}, {-1, EAGAIN}, {2}}, {{1}, {1}}, kOk, 2},
+        {"WaitForDataFails", {{-1, EAGAIN}}, {{-1, ENOMEM}}, kError},
+        {"ReadFails", {{-1, EIO}}, {}, kError},
+        {"EndOfInput", {{0, EAGAIN}}, {}, kEndOfInput},
         // NFS and FUSE may report a lost write only when the file is
         // closed. After EINTR it is closed all the same; EBADF: there was
         // nothing to close, whose writes have failed already.
-        ScriptedCase{"Closed", {{0}}, {}, true},
-        ScriptedCase{"CloseReportsEio", {{-1, EIO}}, {}, false},
-        ScriptedCase{"CloseReportsNoSpace", {{-1, ENOSPC}}, {}, false},
-        ScriptedCase{"CloseInterrupted", {{-1, EINTR}}, {}, true},
-        ScriptedCase{"CloseWithoutDescriptor", {{-1, EBADF}}, {}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+        {"Closed", {{0}}, {}, true},
+        {"CloseReportsEio", {{-1, EIO}}, {}, false},
+        {"CloseReportsNoSpace", {{-1, ENOSPC}}, {}, false},
+        {"CloseInterrupted", {{-1, EINTR}}, {}, true},
+        {"CloseWithoutDescriptor", {{-1, EBADF}}, {}, true}}),
+    testing::PrintToStringParamName());
 
 // ---------------------------------------------------------------------------
 // Control events, SIGPIPE and SIGXFSZ, each in a child process of its own

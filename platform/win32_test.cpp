@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <future>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -139,235 +138,161 @@ TEST(ReadBytesTest, PipeGivesWhatHasArrivedThenEndOfInput) {
 
 // ---- Scripted system calls ----
 
-// The handle the scripted calls stand for. A write to it fails with
-// `write_error`, or takes nothing while the reader is `late`, or else takes
-// the whole piece where that holds at most `takes_at_most` bytes and
-// nothing otherwise, as a pipe that does not wait takes a write whole or
-// not at all.
-struct ScriptedHandle {
-  DWORD file_type = FILE_TYPE_PIPE;
-  std::optional<DWORD> buffer = {};  // what the pipe says of its buffer; none: it cannot be asked
-  std::size_t takes_at_most = SIZE_MAX;
-  int late = 0;
-  DWORD write_error = 0;
-  // How far the clock jumps at the first pause, besides the pause itself.
-  ULONGLONG jump_ms = 0;
-};
-
 struct ReadAnswer {
-  BOOL ok;
   DWORD count;
-  DWORD error = 0;
+  DWORD error = 0;  // the read fails with it
 };
+constexpr ReadAnswer kEmpty = {0, ERROR_NO_DATA};  // of a pipe that does not wait
 
 // Writes beyond this many fail (ERROR_GEN_FAILURE): a write that would go
 // on for ever ends, as lost.
 constexpr std::size_t kMostWrites = 100000;
 
+// The handle the scripted calls stand for, as a row sets it up, and what the
+// calls did with it. A write to it fails with `write_error`, or takes
+// nothing while the reader is `late`, or else takes the whole piece where
+// that holds at most `takes_at_most` bytes and nothing otherwise, as a pipe
+// that does not wait takes a write whole or not at all.
 struct Script {
-  ScriptedHandle handle = {};
+  DWORD file_type = FILE_TYPE_PIPE;
+  std::optional<DWORD> buffer = {};  // what the pipe says of its buffer; none: it cannot be asked
+  std::size_t takes_at_most = SIZE_MAX;
+  int late = 0;
+  DWORD write_error = 0;
+  ULONGLONG jump_ms = 0;  // how far the clock jumps at the first pause, besides the pause
   scripted_calls::Answers<ReadAnswer> reads = {};
+  platform::ControlHandler handler = nullptr;
   std::vector<std::size_t> pieces = {};  // the writes that took something, by size
   std::string taken = {};
   std::size_t writes = 0;
-  std::size_t pauses = 0;
   ULONGLONG clock_ms = 0;
   PHANDLER_ROUTINE routine = nullptr;
+  std::uint32_t event = 0;  // what the handler was called for
+
+  static Script now;  // the running test's
+
+  static BOOL Fail(DWORD error) { return SetLastError(error), FALSE; }
+  static BOOL WINAPI WriteFile(HANDLE, LPCVOID bytes, DWORD size, LPDWORD taken, LPOVERLAPPED) {
+    *taken = 0;
+    if (++now.writes > kMostWrites || now.write_error != 0)
+      return Fail(now.writes > kMostWrites ? ERROR_GEN_FAILURE : now.write_error);
+    if (now.late-- <= 0 && size <= now.takes_at_most) {
+      now.pieces.push_back(*taken = size);
+      now.taken.append(static_cast<const char*>(bytes), size);
+    }
+    return TRUE;
+  }
+  static BOOL WINAPI ReadFile(HANDLE, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED) {
+    const ReadAnswer answer = now.reads.Next();
+    std::fill_n(static_cast<char*>(buffer), *read = std::min(answer.count, size), 'r');
+    return answer.error == 0 ? TRUE : Fail(answer.error);
+  }
+  static DWORD WINAPI GetFileType(HANDLE) { return now.file_type; }
+  // The server's end: its output buffer carries what it writes.
+  static BOOL WINAPI GetNamedPipeInfo(HANDLE, LPDWORD flags, LPDWORD out, LPDWORD in, LPDWORD) {
+    if (!now.buffer)
+      return Fail(ERROR_ACCESS_DENIED);
+    for (auto [field, value] :
+         {std::pair<LPDWORD, DWORD>{flags, PIPE_SERVER_END}, {out, *now.buffer}, {in, 0}})
+      if (field != nullptr)
+        *field = value;
+    return TRUE;
+  }
+  static ULONGLONG WINAPI GetTickCount64() { return now.clock_ms; }
+  // Takes no time: the clock moves on by the pause.
+  static VOID WINAPI Sleep(DWORD ms) { now.clock_ms += ms + std::exchange(now.jump_ms, 0); }
+  static BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    return now.routine = add ? routine : nullptr, TRUE;
+  }
+  // A control handler that notes the event, and takes it or not.
+  template <std::uint32_t kTakes>
+  static std::uint32_t Handler(std::uint32_t event) {
+    return now.event = event, kTakes;
+  }
 };
-Script script;
+Script Script::now;
 
-BOOL WINAPI ScriptedWriteFile(HANDLE, LPCVOID bytes, DWORD size, LPDWORD taken, LPOVERLAPPED) {
-  *taken = 0;
-  if (++script.writes > kMostWrites || script.handle.write_error != 0) {
-    SetLastError(script.writes > kMostWrites ? ERROR_GEN_FAILURE : script.handle.write_error);
-    return FALSE;
-  }
-  if (script.handle.late > 0) {
-    --script.handle.late;
-  } else if (size <= script.handle.takes_at_most) {
-    *taken = size;
-    script.pieces.push_back(size);
-    script.taken.append(static_cast<const char*>(bytes), size);
-  }
-  return TRUE;
-}
-BOOL WINAPI ScriptedReadFile(HANDLE, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED) {
-  const ReadAnswer answer = script.reads.Next();
-  *read = std::min(answer.count, size);
-  std::fill_n(static_cast<char*>(buffer), *read, 'r');
-  if (!answer.ok)
-    SetLastError(answer.error);
-  return answer.ok;
-}
-DWORD WINAPI ScriptedGetFileType(HANDLE) {
-  return script.handle.file_type;
-}
-// The server's end: its output buffer carries what it writes.
-BOOL WINAPI ScriptedGetNamedPipeInfo(HANDLE, LPDWORD flags, LPDWORD out_buffer, LPDWORD in_buffer,
-                                     LPDWORD) {
-  if (!script.handle.buffer) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (flags != nullptr)
-    *flags = PIPE_SERVER_END;
-  if (out_buffer != nullptr)
-    *out_buffer = *script.handle.buffer;
-  if (in_buffer != nullptr)
-    *in_buffer = 0;
-  return TRUE;
-}
-ULONGLONG WINAPI ScriptedGetTickCount64() {
-  return script.clock_ms;
-}
-// Takes no time: the clock moves on by the pause.
-VOID WINAPI ScriptedSleep(DWORD ms) {
-  script.clock_ms += ms + (script.pauses++ == 0 ? script.handle.jump_ms : 0);
-}
-BOOL WINAPI ScriptedSetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
-  script.routine = add ? routine : nullptr;
-  return TRUE;
-}
-
-std::uint32_t seen_event = 0;
-std::uint32_t Take(std::uint32_t event) {
-  seen_event = event;
-  return 1;
-}
-std::uint32_t Decline(std::uint32_t event) {
-  seen_event = event;
-  return 0;
-}
-
-// What the call under test returns, which also says which call it is:
-// WriteBytes (of "0123456789"), ReadBytes (of up to 8 bytes) or the
-// control routine, called for closing the window.
+// What WriteBytes (of "0123456789"), ReadBytes (of up to 8 bytes) or the
+// control routine, called for closing the window, returns.
 using Outcome = std::variant<platform::WriteStatus, platform::ReadStatus, BOOL>;
 
-struct ScriptedCase {
-  const char* name;
-  ScriptedHandle handle;
-  std::vector<ReadAnswer> reads;
-  platform::ControlHandler handler;
+struct ScriptedCase : scripted_calls::Row {
+  Script script;
   Outcome outcome;
-  // The sizes of the writes that took something, or the count read.
-  std::vector<std::size_t> arrived = {};
+  std::vector<std::size_t> arrived = {};  // the writes that took something, by size; the count read
 };
-void PrintTo(const ScriptedCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class ScriptedCallsTest : public testing::TestWithParam<ScriptedCase> {};
 
 TEST_P(ScriptedCallsTest, AnswersTakenAsTheyCome) {
+  using namespace platform;
   const ScriptedCase& c = GetParam();
-  const scripted_calls::Swapped swapped(platform::win32_calls);
-  platform::Win32Calls& calls = platform::win32_calls;
-  calls.WriteFile = ScriptedWriteFile;
-  calls.ReadFile = ScriptedReadFile;
-  calls.GetFileType = ScriptedGetFileType;
-  calls.GetNamedPipeInfo = ScriptedGetNamedPipeInfo;
-  calls.GetTickCount64 = ScriptedGetTickCount64;
-  calls.Sleep = ScriptedSleep;
-  calls.SetConsoleCtrlHandler = ScriptedSetConsoleCtrlHandler;
-  script = {.handle = c.handle, .reads = {c.reads, {FALSE, 0, ERROR_GEN_FAILURE}}};
-  const platform::Handle handle = 3;
-  Outcome outcome;
-  if (std::holds_alternative<platform::WriteStatus>(c.outcome)) {
-    const std::string bytes = "0123456789";
-    outcome = platform::WriteBytes(handle, bytes.data(), bytes.size());
-    EXPECT_EQ(script.pieces, c.arrived);
-    EXPECT_EQ(script.taken, bytes.substr(0, script.taken.size()));
-    EXPECT_LE(script.writes, kMostWrites) << "a write that never ends";
-  } else if (std::holds_alternative<platform::ReadStatus>(c.outcome)) {
-    char buffer[8];
-    std::uint32_t count = 0;
-    outcome = platform::ReadBytes(handle, buffer, sizeof buffer, count);
-    EXPECT_EQ(std::vector<std::size_t>{count}, c.arrived);
-    EXPECT_TRUE(script.reads.AllTaken()) << script.reads.too_many() << " too many";
-  } else {
-    seen_event = 0;
-    platform::RegisterControlHandler(c.handler);
-    ASSERT_NE(script.routine, nullptr);
-    outcome = script.routine(CTRL_CLOSE_EVENT);
-    EXPECT_EQ(seen_event, c.handler != nullptr ? CTRL_CLOSE_EVENT : 0u);
-    platform::RegisterControlHandler(nullptr);
-  }
+  const scripted_calls::Swapped<Win32Calls> swapped{win32_calls};
+  win32_calls.WriteFile = Script::WriteFile;
+  win32_calls.ReadFile = Script::ReadFile;
+  win32_calls.GetFileType = Script::GetFileType;
+  win32_calls.GetNamedPipeInfo = Script::GetNamedPipeInfo;
+  win32_calls.GetTickCount64 = Script::GetTickCount64;
+  win32_calls.Sleep = Script::Sleep;
+  win32_calls.SetConsoleCtrlHandler = Script::SetConsoleCtrlHandler;
+  Script& script = Script::now = c.script;
+  script.reads.spent = {0, ERROR_GEN_FAILURE};
+  const std::string bytes = "0123456789";
+  char buffer[8];
+  std::uint32_t count = 0;
+  const Outcome outcome = scripted_calls::Call(
+      c.outcome, [&](WriteStatus) { return WriteBytes(3, bytes.data(), bytes.size()); },
+      [&](ReadStatus) { return ReadBytes(3, buffer, sizeof buffer, count); },
+      [&](BOOL) {
+        RegisterControlHandler(c.script.handler);
+        return script.routine != nullptr ? script.routine(CTRL_CLOSE_EVENT) : -1;
+      });
   EXPECT_EQ(outcome, c.outcome);
+  const bool read = std::holds_alternative<ReadStatus>(c.outcome);
+  EXPECT_EQ(read ? std::vector<std::size_t>{count} : script.pieces, c.arrived);
+  EXPECT_EQ(script.taken, bytes.substr(0, script.taken.size()));
+  EXPECT_LE(script.writes, kMostWrites) << "a write that never ends";
+  EXPECT_TRUE(script.reads.AllTaken());
+  EXPECT_EQ(script.event, c.script.handler != nullptr ? CTRL_CLOSE_EVENT : 0u);
 }
 
-constexpr platform::WriteStatus kWritten = platform::WriteStatus::kWritten;
-constexpr platform::WriteStatus kLost = platform::WriteStatus::kLost;
-constexpr platform::WriteStatus kReaderGone = platform::WriteStatus::kReaderGone;
-using platform::ReadStatus;
+using enum platform::WriteStatus;
+using enum platform::ReadStatus;
+constexpr platform::ControlHandler kTake = Script::Handler<1>, kDecline = Script::Handler<0>;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ScriptedCallsTest,
-    testing::Values(
-        ScriptedCase{"PipeTakesTheWhole", {}, {}, nullptr, kWritten, {10}},
+    testing::ValuesIn(std::vector<ScriptedCase>{
+        {"PipeTakesTheWhole", {}, kWritten, {10}},
         // Where the pipe names its buffer, a write is cut to its size; where
         // it does not, a piece is halved once the pipe has taken nothing for
         // the stall limit, down to a single byte.
-        ScriptedCase{
-            "BufferAsked", {.buffer = 4, .takes_at_most = 4}, {}, nullptr, kWritten, {4, 4, 2}},
-        ScriptedCase{"BufferCannotBeAsked", {.takes_at_most = 4}, {}, nullptr, kWritten, {2, 4, 4}},
-        ScriptedCase{"OneBytePipe",
-                     {.takes_at_most = 1},
-                     {},
-                     nullptr,
-                     kWritten,
-                     std::vector<std::size_t>(10, 1)},
+        {"BufferAsked", {.buffer = 4, .takes_at_most = 4}, kWritten, {4, 4, 2}},
+        {"BufferCannotBeAsked", {.takes_at_most = 4}, kWritten, {2, 4, 4}},
+        {"OneBytePipe", {.takes_at_most = 1}, kWritten, std::vector<std::size_t>(10, 1)},
         // A reader late for less than the stall limit gets each write
         // whole; the limit is the clock's, and a clock that jumps past it
         // halves the write at once.
-        ScriptedCase{"ReaderLate", {.late = 3}, {}, nullptr, kWritten, {10}},
-        ScriptedCase{"ClockJumps", {.late = 3, .jump_ms = 3600000}, {}, nullptr, kWritten, {2, 8}},
+        {"ReaderLate", {.late = 3}, kWritten, {10}},
+        {"ClockJumps", {.late = 3, .jump_ms = 3600000}, kWritten, {2, 8}},
         // Anything but a pipe that takes nothing would only do so again.
-        ScriptedCase{
-            "DeviceTakesNothing", {.file_type = FILE_TYPE_CHAR, .late = 1}, {}, nullptr, kLost},
-        ScriptedCase{"ReaderClosing", {.write_error = ERROR_NO_DATA}, {}, nullptr, kReaderGone},
-        ScriptedCase{"ReaderGone", {.write_error = ERROR_BROKEN_PIPE}, {}, nullptr, kReaderGone},
-        ScriptedCase{"ReaderGoneUnderWine",
-                     {.write_error = ERROR_PIPE_NOT_CONNECTED},
-                     {},
-                     nullptr,
-                     kReaderGone},
-        ScriptedCase{"DiskFull", {.write_error = ERROR_DISK_FULL}, {}, nullptr, kLost},
-        ScriptedCase{"Read", {}, {{TRUE, 3}}, nullptr, ReadStatus::kOk, {3}},
-        ScriptedCase{"EmptyPipeThatDoesNotWait",
-                     {},
-                     {{FALSE, 0, ERROR_NO_DATA}, {FALSE, 0, ERROR_NO_DATA}, {TRUE, 3}},
-                     nullptr,
-                     ReadStatus::kOk,
-                     {3}},
+        {"DeviceTakesNothing", {.file_type = FILE_TYPE_CHAR, .late = 1}, kLost},
+        {"ReaderClosing", {.write_error = ERROR_NO_DATA}, kReaderGone},
+        {"ReaderGone", {.write_error = ERROR_BROKEN_PIPE}, kReaderGone},
+        {"ReaderGoneUnderWine", {.write_error = ERROR_PIPE_NOT_CONNECTED}, kReaderGone},
+        {"DiskFull", {.write_error = ERROR_DISK_FULL}, kLost},
+        {"Read", {.reads = {{{3}}}}, kOk, {3}},
+        {"EmptyPipeThatDoesNotWait", {.reads = {{kEmpty, kEmpty, {3}}}}, kOk, {3}},
         // On a pipe a read of nothing is an empty write, not the end.
-        ScriptedCase{"EmptyWriteOnAPipe",
-                     {.buffer = 4096},
-                     {{TRUE, 0}, {TRUE, 3}},
-                     nullptr,
-                     ReadStatus::kOk,
-                     {3}},
-        ScriptedCase{"EndOfFile",
-                     {.file_type = FILE_TYPE_DISK},
-                     {{TRUE, 0}},
-                     nullptr,
-                     ReadStatus::kEndOfInput,
-                     {0}},
-        ScriptedCase{
-            "LongMessage", {}, {{FALSE, 8, ERROR_MORE_DATA}}, nullptr, ReadStatus::kOk, {8}},
-        ScriptedCase{
-            "MoreDataButNone", {}, {{FALSE, 0, ERROR_MORE_DATA}}, nullptr, ReadStatus::kError, {0}},
-        ScriptedCase{"WriterGone",
-                     {},
-                     {{FALSE, 0, ERROR_BROKEN_PIPE}},
-                     nullptr,
-                     ReadStatus::kEndOfInput,
-                     {0}},
-        ScriptedCase{
-            "ReadFails", {}, {{FALSE, 0, ERROR_ACCESS_DENIED}}, nullptr, ReadStatus::kError, {0}},
-        ScriptedCase{"ControlEventTaken", {}, {}, Take, TRUE},
-        ScriptedCase{"ControlEventDeclined", {}, {}, Decline, FALSE},
-        ScriptedCase{"NoControlHandler", {}, {}, nullptr, FALSE}),
-    [](const auto& info) { return std::string(info.param.name); });
+        {"EmptyWriteOnAPipe", {.buffer = 4096, .reads = {{{0}, {3}}}}, kOk, {3}},
+        {"EndOfFile", {.file_type = FILE_TYPE_DISK, .reads = {{{0}}}}, kEndOfInput, {0}},
+        {"LongMessage", {.reads = {{{8, ERROR_MORE_DATA}}}}, kOk, {8}},
+        {"MoreDataButNone", {.reads = {{{0, ERROR_MORE_DATA}}}}, kError, {0}},
+        {"WriterGone", {.reads = {{{0, ERROR_BROKEN_PIPE}}}}, kEndOfInput, {0}},
+        {"ReadFails", {.reads = {{{0, ERROR_ACCESS_DENIED}}}}, kError, {0}},
+        {"ControlEventTaken", {.handler = kTake}, TRUE},
+        {"ControlEventDeclined", {.handler = kDecline}, FALSE},
+        {"NoControlHandler", {}, FALSE}}),
+    testing::PrintToStringParamName());
 
 }  // namespace
