@@ -148,7 +148,7 @@ def kernel_figures():
         program = Path(folder) / "kernel_bench"
         # The build's own rule for the cubic: no fused multiply-add.
         build = [*shlex.split(os.environ.get("CXX", "c++")), "-std=c++20", "-O2",
-                 "-ffp-contract=off", f"-I{ROOT}", f"-I{LIBRARY.parent / 'include'}",
+                 "-ffp-contract=off", f"-I{ROOT}", f"-I{ROOT / 'curve'}",
                  str(ROOT / "bench" / "kernel_bench.cpp"), str(static), "-o", str(program)]
         built = subprocess.run(build, capture_output=True, text=True)
         if built.returncode != 0:
