@@ -19,9 +19,10 @@ namespace {
 // caches hold), the brightness is written past the caches.
 constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
 
-// The cubic of the row of the whole nanometre kFirstNm + `nm`.
-[[gnu::target("avx2")]] inline __m256d CubicAt(std::uint64_t nm) {
-  return _mm256_loadu_pd(kCubics[kRowAt[nm]].c);
+// The cubic at byte `offset` into kCubicAt.
+[[gnu::target("avx2")]] inline __m256d CubicAt(std::uint64_t offset) {
+  return _mm256_load_pd(
+      reinterpret_cast<const double*>(reinterpret_cast<const char*>(kCubicAt.data()) + offset));
 }
 
 // The brightness at the four wavelengths at `wavelengths`.
@@ -37,13 +38,15 @@ constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
   // All ones in the lanes that a row holds: those that the bounds left as
   // they were (-0.0 became the first bound), quietly false for NaN.
   const __m256d held = _mm256_cmp_pd(x, wavelength, _CMP_EQ_OQ);
-  // Each lane's whole nanometres from the first bound, 0 to 400, two lanes
-  // to a 64-bit register.
+  // Each lane's byte offset into kCubicAt, 0 to 400 cubics, two lanes to a
+  // 64-bit register.
   const __m128i nm = _mm_sub_epi32(_mm256_cvttpd_epi32(x), _mm_set1_epi32(kFirstNm));
-  const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(nm));
-  const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(nm, 1));
-  // The four rows' cubics, turned into one vector per coefficient: loads
-  // and shuffles, which on the processors measured beat four gathers.
+  const __m128i offset = _mm_slli_epi32(nm, 5);
+  static_assert(sizeof(Cubic) == 32);
+  const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(offset));
+  const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(offset, 1));
+  // The four cubics, turned into one vector per coefficient: loads and
+  // shuffles, which on the processors measured beat four gathers.
   const __m256d r0 = CubicAt(low & 0xFFFF'FFFF);
   const __m256d r1 = CubicAt(low >> 32);
   const __m256d r2 = CubicAt(high & 0xFFFF'FFFF);
