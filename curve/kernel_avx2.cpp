@@ -19,10 +19,13 @@ namespace {
 // caches hold), the brightness is written past the caches.
 constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
 
-// The cubic at byte `offset` into kCubicAt.
-[[gnu::target("avx2")]] inline __m256d CubicAt(std::uint64_t offset) {
-  return _mm256_load_pd(
-      reinterpret_cast<const double*>(reinterpret_cast<const char*>(kCubicAt.data()) + offset));
+// The first and second halves of the cubic kCubicAt[n - kFirstNm], for
+// `offset` = 32 n bytes, each in both halves of a vector.
+[[gnu::target("avx2")]] inline __m256d Half(std::uint64_t offset, std::size_t half) {
+  static_assert(sizeof(Cubic) == 32);
+  return _mm256_broadcast_pd(
+      reinterpret_cast<const __m128d*>(reinterpret_cast<const char*>(kCubicAt.data()) + offset -
+                                       kFirstNm * sizeof(Cubic) + half * 16));
 }
 
 // The brightness at the four wavelengths at `wavelengths`.
@@ -38,27 +41,26 @@ constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
   // All ones in the lanes that a row holds: those that the bounds left as
   // they were (-0.0 became the first bound), quietly false for NaN.
   const __m256d held = _mm256_cmp_pd(x, wavelength, _CMP_EQ_OQ);
-  // Each lane's byte offset into kCubicAt, 0 to 400 cubics, two lanes to a
-  // 64-bit register.
-  const __m128i nm = _mm_sub_epi32(_mm256_cvttpd_epi32(x), _mm_set1_epi32(kFirstNm));
-  const __m128i offset = _mm_slli_epi32(nm, 5);
-  static_assert(sizeof(Cubic) == 32);
+  // Each lane's whole nanometres times the size of a cubic, two lanes to a
+  // 64-bit register; the first bound is taken off in the load's address.
+  const __m128i offset = _mm_slli_epi32(_mm256_cvttpd_epi32(x), 5);
   const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(offset));
   const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(offset, 1));
-  // The four cubics, turned into one vector per coefficient: loads and
-  // shuffles, which on the processors measured beat four gathers.
-  const __m256d r0 = CubicAt(low & 0xFFFF'FFFF);
-  const __m256d r1 = CubicAt(low >> 32);
-  const __m256d r2 = CubicAt(high & 0xFFFF'FFFF);
-  const __m256d r3 = CubicAt(high >> 32);
-  const __m256d even01 = _mm256_unpacklo_pd(r0, r1);  // c0 c0 c2 c2 of lanes 0 1 0 1
-  const __m256d odd01 = _mm256_unpackhi_pd(r0, r1);   // c1 c1 c3 c3
-  const __m256d even23 = _mm256_unpacklo_pd(r2, r3);
-  const __m256d odd23 = _mm256_unpackhi_pd(r2, r3);
-  const __m256d c0 = _mm256_permute2f128_pd(even01, even23, 0x20);
-  const __m256d c1 = _mm256_permute2f128_pd(odd01, odd23, 0x20);
-  const __m256d c2 = _mm256_permute2f128_pd(even01, even23, 0x31);
-  const __m256d c3 = _mm256_permute2f128_pd(odd01, odd23, 0x31);
+  const std::uint64_t o0 = low & 0xFFFF'FFFF;
+  const std::uint64_t o1 = low >> 32;
+  const std::uint64_t o2 = high & 0xFFFF'FFFF;
+  const std::uint64_t o3 = high >> 32;
+  // The four cubics, turned into one vector per coefficient: lanes 0 and 2,
+  // and 1 and 3, side by side by blends of broadcast loads, then each pair
+  // unpacked. Loads and blends run on more ports than shuffles do.
+  const __m256d low02 = _mm256_blend_pd(Half(o0, 0), Half(o2, 0), 0b1100);  // c0 c1 of 0, of 2
+  const __m256d low13 = _mm256_blend_pd(Half(o1, 0), Half(o3, 0), 0b1100);
+  const __m256d high02 = _mm256_blend_pd(Half(o0, 1), Half(o2, 1), 0b1100);  // c2 c3 of 0, of 2
+  const __m256d high13 = _mm256_blend_pd(Half(o1, 1), Half(o3, 1), 0b1100);
+  const __m256d c0 = _mm256_unpacklo_pd(low02, low13);
+  const __m256d c1 = _mm256_unpackhi_pd(low02, low13);
+  const __m256d c2 = _mm256_unpacklo_pd(high02, high13);
+  const __m256d c3 = _mm256_unpackhi_pd(high02, high13);
   // Brightness()'s operations in its order, each rounding as the scalar
   // one does (the target has no fused multiply-add).
   const __m256d cubic = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(c0, _mm256_mul_pd(c1, x)),
