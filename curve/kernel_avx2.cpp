@@ -19,13 +19,23 @@ namespace {
 // caches hold), the brightness is written past the caches.
 constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
 
-// The first and second halves of the cubic kCubicAt[n - kFirstNm], for
-// `offset` = 32 n bytes, each in both halves of a vector.
-[[gnu::target("avx2")]] inline __m256d Half(std::uint64_t offset, std::size_t half) {
+// The cubic kCubicAt[n - kFirstNm], for `offset` = 32 n bytes.
+[[gnu::target("avx2")]] inline const double* CubicAt(std::uint64_t offset) {
   static_assert(sizeof(Cubic) == 32);
-  return _mm256_broadcast_pd(
-      reinterpret_cast<const __m128d*>(reinterpret_cast<const char*>(kCubicAt.data()) + offset -
-                                       kFirstNm * sizeof(Cubic) + half * 16));
+  return reinterpret_cast<const double*>(reinterpret_cast<const char*>(kCubicAt.data()) + offset -
+                                         kFirstNm * sizeof(Cubic));
+}
+
+// Lanes 0 and 1 of `a` and lanes 2 and 3 of `b`, of the cubics at `a` and
+// at `b`: the broadcast load of `b`'s two and the blend reading `a` from
+// memory take no shuffle.
+[[gnu::target("avx2")]] inline __m256d LowOfBoth(const double* a, const double* b) {
+  return _mm256_blend_pd(_mm256_load_pd(a),
+                         _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(b)), 0b1100);
+}
+[[gnu::target("avx2")]] inline __m256d HighOfBoth(const double* a, const double* b) {
+  return _mm256_blend_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(a + 2)),
+                         _mm256_load_pd(b), 0b1100);
 }
 
 // The brightness at the four wavelengths at `wavelengths`.
@@ -46,17 +56,16 @@ constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
   const __m128i offset = _mm_slli_epi32(_mm256_cvttpd_epi32(x), 5);
   const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(offset));
   const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(offset, 1));
-  const std::uint64_t o0 = low & 0xFFFF'FFFF;
-  const std::uint64_t o1 = low >> 32;
-  const std::uint64_t o2 = high & 0xFFFF'FFFF;
-  const std::uint64_t o3 = high >> 32;
+  const double* r0 = CubicAt(low & 0xFFFF'FFFF);
+  const double* r1 = CubicAt(low >> 32);
+  const double* r2 = CubicAt(high & 0xFFFF'FFFF);
+  const double* r3 = CubicAt(high >> 32);
   // The four cubics, turned into one vector per coefficient: lanes 0 and 2,
-  // and 1 and 3, side by side by blends of broadcast loads, then each pair
-  // unpacked. Loads and blends run on more ports than shuffles do.
-  const __m256d low02 = _mm256_blend_pd(Half(o0, 0), Half(o2, 0), 0b1100);  // c0 c1 of 0, of 2
-  const __m256d low13 = _mm256_blend_pd(Half(o1, 0), Half(o3, 0), 0b1100);
-  const __m256d high02 = _mm256_blend_pd(Half(o0, 1), Half(o2, 1), 0b1100);  // c2 c3 of 0, of 2
-  const __m256d high13 = _mm256_blend_pd(Half(o1, 1), Half(o3, 1), 0b1100);
+  // and 1 and 3, side by side, then each pair unpacked.
+  const __m256d low02 = LowOfBoth(r0, r2);  // c0 c1 of 0, of 2
+  const __m256d low13 = LowOfBoth(r1, r3);
+  const __m256d high02 = HighOfBoth(r0, r2);  // c2 c3 of 0, of 2
+  const __m256d high13 = HighOfBoth(r1, r3);
   const __m256d c0 = _mm256_unpacklo_pd(low02, low13);
   const __m256d c1 = _mm256_unpackhi_pd(low02, low13);
   const __m256d c2 = _mm256_unpacklo_pd(high02, high13);
