@@ -84,11 +84,18 @@ constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
 [[gnu::target("avx2")]] void BrightnessAvx2(const double* wavelengths, double* brightness,
                                             std::size_t count) {
   std::size_t i = 0;
-  // Each group of four is read before its brightness is written, so the two
-  // arrays may be one.
+  // Eight wavelengths a step, two independent groups of four; each group is
+  // read before its brightness is written, so the two arrays may be one.
   if (count < kStreamFrom) {
-    for (; count - i >= 4; i += 4) {
+    for (; count - i >= 8; i += 8) {
+      const __m256d first = Four(wavelengths + i);
+      const __m256d second = Four(wavelengths + i + 4);
+      _mm256_storeu_pd(brightness + i, first);
+      _mm256_storeu_pd(brightness + i + 4, second);
+    }
+    if (count - i >= 4) {
       _mm256_storeu_pd(brightness + i, Four(wavelengths + i));
+      i += 4;
     }
   } else {
     // An output larger than the caches is written past them, as memcpy
@@ -98,8 +105,15 @@ constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
     for (; i < count && reinterpret_cast<std::uintptr_t>(brightness + i) % 32 != 0; ++i) {
       brightness[i] = Brightness(kSegmentTable, wavelengths[i]);
     }
-    for (; count - i >= 4; i += 4) {
+    for (; count - i >= 8; i += 8) {
+      const __m256d first = Four(wavelengths + i);
+      const __m256d second = Four(wavelengths + i + 4);
+      _mm256_stream_pd(brightness + i, first);
+      _mm256_stream_pd(brightness + i + 4, second);
+    }
+    if (count - i >= 4) {
       _mm256_stream_pd(brightness + i, Four(wavelengths + i));
+      i += 4;
     }
     // The streamed stores are seen before whatever the caller stores next.
     _mm_sfence();
