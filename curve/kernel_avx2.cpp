@@ -19,20 +19,23 @@ namespace {
 // caches hold), the brightness is written past the caches.
 constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
 
-// The cubic kCubicAt[n - kFirstNm], for `offset` = 32 n bytes.
+// The cubic kCubicAt[n - kFirstNm], for `offset` = 32 n bytes with n from
+// kFirstNm to kLastNm.
 [[gnu::target("avx2")]] inline const double* CubicAt(std::uint64_t offset) {
   static_assert(sizeof(Cubic) == 32);
-  return reinterpret_cast<const double*>(reinterpret_cast<const char*>(kCubicAt.data()) + offset -
-                                         kFirstNm * sizeof(Cubic));
+  return reinterpret_cast<const double*>(reinterpret_cast<const char*>(kCubicAt.data()) +
+                                         (offset - kFirstNm * sizeof(Cubic)));
 }
 
-// Lanes 0 and 1 of `a` and lanes 2 and 3 of `b`, of the cubics at `a` and
-// at `b`: the broadcast load of `b`'s two and the blend reading `a` from
-// memory take no shuffle.
+// c0 c1 of the cubic at `a`, then c0 c1 of the cubic at `b`: a blend that
+// reads `a` from memory and a broadcast load of `b`'s first half, no
+// shuffle.
 [[gnu::target("avx2")]] inline __m256d LowOfBoth(const double* a, const double* b) {
   return _mm256_blend_pd(_mm256_load_pd(a),
                          _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(b)), 0b1100);
 }
+
+// c2 c3 of the cubic at `a`, then c2 c3 of the cubic at `b`, likewise.
 [[gnu::target("avx2")]] inline __m256d HighOfBoth(const double* a, const double* b) {
   return _mm256_blend_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(a + 2)),
                          _mm256_load_pd(b), 0b1100);
