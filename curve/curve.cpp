@@ -57,6 +57,17 @@ constexpr auto kRowIndex = [] {
 }();
 static_assert(kRows <= UINT8_MAX);
 
+// The rows' cubics: row k at index k, index 0 all 0.0.
+constexpr auto kCubicRows = [] {
+  std::array<Cubic, kRows + 1> cubics{};
+  for (int k = 1; k <= kRows; ++k) {
+    for (int i = 0; i < 4; ++i) {
+      cubics[static_cast<std::size_t>(k)].c[i] = kStoredRows[(k - 1) * 6 + 2 + i];
+    }
+  }
+  return cubics;
+}();
+
 constexpr void Fill(SegmentTable& table) {
   // One read cursor over the block, moving on by one value per value read.
   const double* cursor = kStoredRows;
@@ -82,12 +93,12 @@ constinit const SegmentTable kSegmentTable = Filled();
 
 constinit const std::array<std::uint8_t, kLastNm - kFirstNm + 1> kRowAt = kRowIndex;
 
-constinit const std::array<Cubic, kRows + 1> kCubics = [] {
-  std::array<Cubic, kRows + 1> cubics{};
-  for (int k = 1; k <= kRows; ++k) {
-    for (int i = 0; i < 4; ++i) {
-      cubics[static_cast<std::size_t>(k)].c[i] = kStoredRows[(k - 1) * 6 + 2 + i];
-    }
+constinit const std::array<Cubic, kRows + 1> kCubics = kCubicRows;
+
+constinit const std::array<Cubic, kLastNm - kFirstNm + 1> kCubicAt = [] {
+  std::array<Cubic, kLastNm - kFirstNm + 1> cubics{};
+  for (std::size_t n = 0; n < cubics.size(); ++n) {
+    cubics[n] = kCubicRows[kRowIndex[n]];
   }
   return cubics;
 }();

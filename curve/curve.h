@@ -53,6 +53,11 @@ struct alignas(32) Cubic {
 // The stored rows' cubics: row k (1..87) at index k, index 0 all 0.0.
 extern const std::array<Cubic, SegmentTable::kRows + 1> kCubics;
 
+// For each whole nanometre n from kFirstNm to kLastNm, at n - kFirstNm, the
+// cubic of the row kRowAt[n - kFirstNm]: a wavelength's whole part finds its
+// cubic with one load.
+extern const std::array<Cubic, kLastNm - kFirstNm + 1> kCubicAt;
+
 // Brightness() of each of `count` wavelengths; `brightness` may be
 // `wavelengths` itself.
 void BrightnessOfEach(const SegmentTable& table, const double* wavelengths, double* brightness,
