@@ -43,10 +43,11 @@ static void CopiedThrough(const char* in, char* out, npy_intp count, npy_intp in
   }
 }
 
-/* The loop, on one run of `dimensions[0]` elements, `steps` bytes apart. A
- * contiguous, aligned run (or one element: numpy gives a scalar a step of
- * 0) goes to the library where it lies (the same array in and out is
- * allowed); any other run is copied through a block.
+/* The loop, on one run of `dimensions[0]` elements, `steps` bytes apart.
+ * One element (a number; numpy gives a scalar a step of 0) takes the single
+ * call; a contiguous, aligned run goes to the library's array call where it
+ * lies (the same array in and out is allowed); any other run is copied
+ * through a block.
  *
  * The library compares each wavelength with the curve's bounds, which
  * raises the invalid-operation flag for NaN; numpy, which clears the
@@ -58,8 +59,14 @@ static void BrightnessLoop(char** args, const npy_intp* dimensions, const npy_in
   (void)data;
   const npy_intp count = dimensions[0];
   const int contiguous =
-      count == 1 || (steps[0] == (npy_intp)sizeof(double) && steps[1] == (npy_intp)sizeof(double));
-  if (contiguous && Aligned(args[0]) && Aligned(args[1])) {
+      steps[0] == (npy_intp)sizeof(double) && steps[1] == (npy_intp)sizeof(double);
+  if (count == 1) {
+    /* One element, as for a number: the single call, wherever it lies. */
+    double wavelength;
+    memcpy(&wavelength, args[0], sizeof wavelength);
+    const double brightness = helligkeit_brightness(wavelength);
+    memcpy(args[1], &brightness, sizeof brightness);
+  } else if (contiguous && Aligned(args[0]) && Aligned(args[1])) {
     helligkeit_brightness_n((const double*)(const void*)args[0], (double*)(void*)args[1],
                             (size_t)count);
   } else {
