@@ -95,9 +95,10 @@ constinit const std::array<std::uint8_t, kLastNm - kFirstNm + 1> kRowAt = kRowIn
 
 constinit const std::array<Cubic, kRows + 1> kCubics = kCubicRows;
 
-constinit const std::array<Cubic, kLastNm - kFirstNm + 1> kCubicAt = [] {
-  std::array<Cubic, kLastNm - kFirstNm + 1> cubics{};
-  for (std::size_t n = 0; n < cubics.size(); ++n) {
+constinit const std::array<Cubic, kLastNm - kFirstNm + 2> kCubicAt = [] {
+  // The last stays all 0.0.
+  std::array<Cubic, kLastNm - kFirstNm + 2> cubics{};
+  for (std::size_t n = 0; n < kRowIndex.size(); ++n) {
     cubics[n] = kCubicRows[kRowIndex[n]];
   }
   return cubics;

@@ -55,8 +55,9 @@ extern const std::array<Cubic, SegmentTable::kRows + 1> kCubics;
 
 // For each whole nanometre n from kFirstNm to kLastNm, at n - kFirstNm, the
 // cubic of the row kRowAt[n - kFirstNm]: a wavelength's whole part finds its
-// cubic with one load.
-extern const std::array<Cubic, kLastNm - kFirstNm + 1> kCubicAt;
+// cubic with one load. After them, at kLastNm + 1 - kFirstNm, a cubic of all
+// 0.0, which gives +0.0 for a wavelength that no row holds.
+extern const std::array<Cubic, kLastNm - kFirstNm + 2> kCubicAt;
 
 // Brightness() of each of `count` wavelengths; `brightness` may be
 // `wavelengths` itself.

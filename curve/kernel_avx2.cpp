@@ -1,6 +1,12 @@
 // The array evaluation four wavelengths at a time with AVX2, which amd64
 // processors have had since 2013: compiled for it by the target attribute
 // alone and run only where the processor reports it (kernel_choice.cpp).
+//
+// The wavelengths go through in blocks, each in two passes. The first finds
+// every wavelength's cubic in kCubicAt; the second loads the cubics and
+// evaluates them. Apart, each pass is a short chain of work that the
+// processor overlaps from one step to the next, where one pass through both
+// would wait on its loads.
 #include "curve/kernels.h"
 
 #if defined(__x86_64__)
@@ -19,67 +25,109 @@ namespace {
 // caches hold), the brightness is written past the caches.
 constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
 
-// The cubic kCubicAt[n - kFirstNm], for `offset` = 32 n bytes with n from
-// kFirstNm to kLastNm.
-[[gnu::target("avx2")]] inline const double* CubicAt(std::uint64_t offset) {
-  static_assert(sizeof(Cubic) == 32);
-  return reinterpret_cast<const double*>(reinterpret_cast<const char*>(kCubicAt.data()) +
-                                         (offset - kFirstNm * sizeof(Cubic)));
-}
+// Wavelengths a block: a multiple of 8, whose first pass's results, 1.5 KiB,
+// stay in the first-level cache for the second.
+constexpr std::size_t kBlock = 128;
 
-// c0 c1 of the cubic at `a`, then c0 c1 of the cubic at `b`: a blend that
-// reads `a` from memory and a broadcast load of `b`'s first half, no
-// shuffle.
-[[gnu::target("avx2")]] inline __m256d LowOfBoth(const double* a, const double* b) {
-  return _mm256_blend_pd(_mm256_load_pd(a),
-                         _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(b)), 0b1100);
-}
+// How far ahead of the second pass the wavelengths are fetched: two blocks,
+// so that an array that comes from memory arrives while the blocks before
+// it are evaluated.
+constexpr std::size_t kAhead = 2 * kBlock;
 
-// c2 c3 of the cubic at `a`, then c2 c3 of the cubic at `b`, likewise.
-[[gnu::target("avx2")]] inline __m256d HighOfBoth(const double* a, const double* b) {
-  return _mm256_blend_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(a + 2)),
-                         _mm256_load_pd(b), 0b1100);
-}
+// The first pass's results for one block.
+struct Located {
+  // Each wavelength held within the bounds.
+  alignas(32) double x[kBlock];
+  // Each wavelength's cubic, as the byte offset 32 n of kCubicAt[n - kFirstNm].
+  std::uint32_t offset[kBlock];
+};
 
-// The brightness at the four wavelengths at `wavelengths`.
-[[gnu::target("avx2")]] inline __m256d Four(const double* wavelengths) {
+// The first pass over `count` wavelengths, a multiple of 4.
+[[gnu::target("avx2")]] inline void Locate(const double* wavelengths, std::size_t count,
+                                           Located& located) {
   const __m256d first = _mm256_set1_pd(kFirstNm);
   const __m256d last = _mm256_set1_pd(kLastNm);
-  const __m256d wavelength = _mm256_loadu_pd(wavelengths);
-  // The wavelength held within the bounds: max gives its second operand,
-  // the first bound, for a NaN. A lane outside the rows computes a bound's
-  // cubic and is cleared at the end, so that no infinity or NaN enters the
-  // arithmetic or the look-up.
-  const __m256d x = _mm256_min_pd(_mm256_max_pd(wavelength, first), last);
-  // All ones in the lanes that a row holds: those that the bounds left as
-  // they were (-0.0 became the first bound), quietly false for NaN.
-  const __m256d held = _mm256_cmp_pd(x, wavelength, _CMP_EQ_OQ);
-  // Each lane's whole nanometres times the size of a cubic, two lanes to a
-  // 64-bit register; the first bound is taken off in the load's address.
-  const __m128i offset = _mm_slli_epi32(_mm256_cvttpd_epi32(x), 5);
-  const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(offset));
-  const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(offset, 1));
-  const double* r0 = CubicAt(low & 0xFFFF'FFFF);
-  const double* r1 = CubicAt(low >> 32);
-  const double* r2 = CubicAt(high & 0xFFFF'FFFF);
-  const double* r3 = CubicAt(high >> 32);
-  // The four cubics, turned into one vector per coefficient: lanes 0 and 2,
-  // and 1 and 3, side by side, then each pair unpacked.
-  const __m256d low02 = LowOfBoth(r0, r2);  // c0 c1 of 0, of 2
-  const __m256d low13 = LowOfBoth(r1, r3);
-  const __m256d high02 = HighOfBoth(r0, r2);  // c2 c3 of 0, of 2
-  const __m256d high13 = HighOfBoth(r1, r3);
+  const __m256d outside = _mm256_set1_pd(kLastNm + 1);
+  for (std::size_t i = 0; i < count; i += 4) {
+    const __m256d wavelength = _mm256_loadu_pd(wavelengths + i);
+    // The wavelength held within the bounds: max gives its second operand,
+    // the first bound, for a NaN. So no infinity or NaN enters the
+    // arithmetic or the look-up.
+    const __m256d x = _mm256_min_pd(_mm256_max_pd(wavelength, first), last);
+    // All ones in the lanes that a row holds: those that the bounds left as
+    // they were (-0.0 became the first bound), quietly false for NaN.
+    const __m256d held = _mm256_cmp_pd(x, wavelength, _CMP_EQ_OQ);
+    // A lane that no row holds takes the all-zero cubic after the last
+    // nanometre's, which gives +0.0.
+    const __m256d nm = _mm256_blendv_pd(outside, x, held);
+    // The stores are unaligned ones: not every compiler for Windows aligns
+    // the stack to 32 bytes.
+    _mm256_storeu_pd(located.x + i, x);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(located.offset + i),
+                     _mm_slli_epi32(_mm256_cvttpd_epi32(nm), 5));
+  }
+}
+
+// The cubic kCubicAt[n - kFirstNm] for `offset` = 32 n; the first bound is
+// taken off before the pointer moves, so that it stays within the table.
+[[gnu::target("avx2")]] inline __m256d CubicAt(std::uint32_t offset) {
+  static_assert(sizeof(Cubic) == 32);
+  return _mm256_load_pd(reinterpret_cast<const double*>(
+      reinterpret_cast<const char*>(kCubicAt.data()) + (offset - kFirstNm * sizeof(Cubic))));
+}
+
+// The brightness at four located wavelengths.
+[[gnu::target("avx2")]] inline __m256d Four(const std::uint32_t* offset, const double* at) {
+  // The four cubics, one per lane, turned into one vector per coefficient:
+  // the halves of lanes 0 and 2, and of 1 and 3, side by side, then each
+  // pair unpacked.
+  const __m256d r0 = CubicAt(offset[0]);
+  const __m256d r1 = CubicAt(offset[1]);
+  const __m256d r2 = CubicAt(offset[2]);
+  const __m256d r3 = CubicAt(offset[3]);
+  const __m256d low02 = _mm256_permute2f128_pd(r0, r2, 0x20);   // c0 c1 of 0, of 2
+  const __m256d high02 = _mm256_permute2f128_pd(r0, r2, 0x31);  // c2 c3 of 0, of 2
+  const __m256d low13 = _mm256_permute2f128_pd(r1, r3, 0x20);
+  const __m256d high13 = _mm256_permute2f128_pd(r1, r3, 0x31);
   const __m256d c0 = _mm256_unpacklo_pd(low02, low13);
   const __m256d c1 = _mm256_unpackhi_pd(low02, low13);
   const __m256d c2 = _mm256_unpacklo_pd(high02, high13);
   const __m256d c3 = _mm256_unpackhi_pd(high02, high13);
+  const __m256d x = _mm256_loadu_pd(at);
   // Brightness()'s operations in its order, each rounding as the scalar
   // one does (the target has no fused multiply-add).
-  const __m256d cubic = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(c0, _mm256_mul_pd(c1, x)),
-                                                    _mm256_mul_pd(_mm256_mul_pd(c2, x), x)),
-                                      _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c3, x), x), x));
-  // +0.0 where no row holds the wavelength.
-  return _mm256_and_pd(cubic, held);
+  return _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(c0, _mm256_mul_pd(c1, x)),
+                                     _mm256_mul_pd(_mm256_mul_pd(c2, x), x)),
+                       _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c3, x), x), x));
+}
+
+// Both passes over `count` wavelengths, a multiple of 8. Each block is read
+// whole before its brightness is written, so the two arrays may be one.
+template <bool kStream>
+[[gnu::target("avx2")]] void Blocks(const double* wavelengths, double* brightness,
+                                    std::size_t count) {
+  Located located;
+  for (std::size_t from = 0; from < count; from += kBlock) {
+    const std::size_t size = count - from < kBlock ? count - from : kBlock;
+    Locate(wavelengths + from, size, located);
+    for (std::size_t i = 0; i < size; i += 8) {
+      // One cache line of wavelengths a step. A prefetch never faults, so
+      // its address may lie past the array.
+      _mm_prefetch(
+          reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(wavelengths + from + i) +
+                                        kAhead * sizeof(double)),
+          _MM_HINT_T0);
+      const __m256d first = Four(located.offset + i, located.x + i);
+      const __m256d second = Four(located.offset + i + 4, located.x + i + 4);
+      if constexpr (kStream) {
+        _mm256_stream_pd(brightness + from + i, first);
+        _mm256_stream_pd(brightness + from + i + 4, second);
+      } else {
+        _mm256_storeu_pd(brightness + from + i, first);
+        _mm256_storeu_pd(brightness + from + i + 4, second);
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -87,37 +135,20 @@ constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
 [[gnu::target("avx2")]] void BrightnessAvx2(const double* wavelengths, double* brightness,
                                             std::size_t count) {
   std::size_t i = 0;
-  // Eight wavelengths a step, two independent groups of four; each group is
-  // read before its brightness is written, so the two arrays may be one.
   if (count < kStreamFrom) {
-    for (; count - i >= 8; i += 8) {
-      const __m256d first = Four(wavelengths + i);
-      const __m256d second = Four(wavelengths + i + 4);
-      _mm256_storeu_pd(brightness + i, first);
-      _mm256_storeu_pd(brightness + i + 4, second);
-    }
-    if (count - i >= 4) {
-      _mm256_storeu_pd(brightness + i, Four(wavelengths + i));
-      i += 4;
-    }
+    i = count - count % 8;
+    Blocks<false>(wavelengths, brightness, i);
   } else {
     // An output larger than the caches is written past them, as memcpy
     // writes one, so that its lines are not first read in to be written.
     // The streaming stores take 32 bytes aligned to 32: up to there, one
     // by one.
-    for (; i < count && reinterpret_cast<std::uintptr_t>(brightness + i) % 32 != 0; ++i) {
+    for (; reinterpret_cast<std::uintptr_t>(brightness + i) % 32 != 0; ++i) {
       brightness[i] = Brightness(kSegmentTable, wavelengths[i]);
     }
-    for (; count - i >= 8; i += 8) {
-      const __m256d first = Four(wavelengths + i);
-      const __m256d second = Four(wavelengths + i + 4);
-      _mm256_stream_pd(brightness + i, first);
-      _mm256_stream_pd(brightness + i + 4, second);
-    }
-    if (count - i >= 4) {
-      _mm256_stream_pd(brightness + i, Four(wavelengths + i));
-      i += 4;
-    }
+    const std::size_t vectors = (count - i) - (count - i) % 8;
+    Blocks<true>(wavelengths + i, brightness + i, vectors);
+    i += vectors;
     // The streamed stores are seen before whatever the caller stores next.
     _mm_sfence();
   }
