@@ -22,8 +22,9 @@ PPoly's with the library's.
 
 Then bench/kernel_bench.cpp, built with c++ (or $CXX) against the static
 library beside LIBRARY, says which kernel the array call runs, times each
-kernel the processor has on 10,000 wavelengths (in the cache) against
-memcpy, and the single call in a loop of 10,000,000.
+kernel the processor has against memcpy on 10,000 wavelengths (in the
+cache) and on COUNT (from memory), and the single call in a loop of
+10,000,000.
 
 Then the module's ufunc against its own references, in paired rounds too:
 
@@ -153,8 +154,8 @@ def kernel_figures():
         built = subprocess.run(build, capture_output=True, text=True)
         if built.returncode != 0:
             return [f"kernels: not timed, {shlex.join(build)} failed:", built.stderr]
-        return subprocess.run([str(program), str(ROUNDS)], capture_output=True, text=True,
-                              check=True).stdout.splitlines()
+        return subprocess.run([str(program), str(ROUNDS), str(COUNT)], capture_output=True,
+                              text=True, check=True).stdout.splitlines()
 
 
 def cpu_model():

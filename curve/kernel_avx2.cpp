@@ -1,12 +1,6 @@
 // The array evaluation four wavelengths at a time with AVX2, which amd64
 // processors have had since 2013: compiled for it by the target attribute
 // alone and run only where the processor reports it (kernel_choice.cpp).
-//
-// The wavelengths go through in blocks, each in two passes. The first finds
-// every wavelength's cubic in kCubicAt; the second loads the cubics and
-// evaluates them. Apart, each pass is a short chain of work that the
-// processor overlaps from one step to the next, where one pass through both
-// would wait on its loads.
 #include "curve/kernels.h"
 
 #if defined(__x86_64__)
@@ -16,31 +10,11 @@
 #include <cstdint>
 
 #include "curve/curve.h"
+#include "curve/kernel_blocks.h"
 
 namespace helligkeit {
 
 namespace {
-
-// From this many wavelengths on (2 MiB of output, more than a core's own
-// caches hold), the brightness is written past the caches.
-constexpr std::size_t kStreamFrom = std::size_t{1} << 18;
-
-// Wavelengths a block: a multiple of 8, whose first pass's results, 1.5 KiB,
-// stay in the first-level cache for the second.
-constexpr std::size_t kBlock = 128;
-
-// How far ahead of the second pass the wavelengths are fetched: two blocks,
-// so that an array that comes from memory arrives while the blocks before
-// it are evaluated.
-constexpr std::size_t kAhead = 2 * kBlock;
-
-// The first pass's results for one block.
-struct Located {
-  // Each wavelength held within the bounds.
-  alignas(32) double x[kBlock];
-  // Each wavelength's cubic, as the byte offset 32 n of kCubicAt[n - kFirstNm].
-  std::uint32_t offset[kBlock];
-};
 
 // The first pass over `count` wavelengths, a multiple of 4.
 [[gnu::target("avx2")]] inline void Locate(const double* wavelengths, std::size_t count,
@@ -101,8 +75,9 @@ struct Located {
                        _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c3, x), x), x));
 }
 
-// Both passes over `count` wavelengths, a multiple of 8. Each block is read
-// whole before its brightness is written, so the two arrays may be one.
+// Both passes over `count` wavelengths, a multiple of 8, eight a step. Each
+// block is read whole before its brightness is written, so the two arrays
+// may be one.
 template <bool kStream>
 [[gnu::target("avx2")]] void Blocks(const double* wavelengths, double* brightness,
                                     std::size_t count) {
@@ -111,12 +86,7 @@ template <bool kStream>
     const std::size_t size = count - from < kBlock ? count - from : kBlock;
     Locate(wavelengths + from, size, located);
     for (std::size_t i = 0; i < size; i += 8) {
-      // One cache line of wavelengths a step. A prefetch never faults, so
-      // its address may lie past the array.
-      _mm_prefetch(
-          reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(wavelengths + from + i) +
-                                        kAhead * sizeof(double)),
-          _MM_HINT_T0);
+      _mm_prefetch(Ahead(wavelengths + from + i), _MM_HINT_T0);
       const __m256d first = Four(located.offset + i, located.x + i);
       const __m256d second = Four(located.offset + i + 4, located.x + i + 4);
       if constexpr (kStream) {
@@ -132,27 +102,8 @@ template <bool kStream>
 
 }  // namespace
 
-[[gnu::target("avx2")]] void BrightnessAvx2(const double* wavelengths, double* brightness,
-                                            std::size_t count) {
-  std::size_t i = 0;
-  if (count < kStreamFrom) {
-    i = count - count % 8;
-    Blocks<false>(wavelengths, brightness, i);
-  } else {
-    // An output larger than the caches is written past them, as memcpy
-    // writes one, so that its lines are not first read in to be written.
-    // The streaming stores take 32 bytes aligned to 32: up to there, one
-    // by one.
-    for (; reinterpret_cast<std::uintptr_t>(brightness + i) % 32 != 0; ++i) {
-      brightness[i] = Brightness(kSegmentTable, wavelengths[i]);
-    }
-    const std::size_t vectors = (count - i) - (count - i) % 8;
-    Blocks<true>(wavelengths + i, brightness + i, vectors);
-    i += vectors;
-    // The streamed stores are seen before whatever the caller stores next.
-    _mm_sfence();
-  }
-  BrightnessOfEach(kSegmentTable, wavelengths + i, brightness + i, count - i);
+void BrightnessAvx2(const double* wavelengths, double* brightness, std::size_t count) {
+  InBlocks(wavelengths, brightness, count, 32, Blocks<false>, Blocks<true>);
 }
 
 }  // namespace helligkeit

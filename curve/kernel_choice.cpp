@@ -18,14 +18,19 @@ void Scalar(const double* wavelengths, double* brightness, std::size_t count) {
 }
 
 #if defined(__x86_64__)
-// Also false where the operating system does not keep the AVX registers.
+// Each also false where the operating system does not keep the registers.
+// The processor's features are read here if no constructor has read them
+// yet (a call from another library's constructor).
+bool HasAvx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
+}
 bool HasAvx2() {
-  // The processor's features are read here if no constructor has read them
-  // yet (a call from another library's constructor).
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");
 }
 constexpr Kernel kKernels[] = {
+    {"avx512", HasAvx512, BrightnessAvx512},
     {"avx2", HasAvx2, BrightnessAvx2},
     {"sse2", Always, BrightnessSse2},
     {"scalar", Always, Scalar},

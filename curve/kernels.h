@@ -31,6 +31,7 @@ const Kernel& ChosenKernel();
 // machines that have its instruction set.
 void BrightnessSse2(const double* wavelengths, double* brightness, std::size_t count);
 void BrightnessAvx2(const double* wavelengths, double* brightness, std::size_t count);
+void BrightnessAvx512(const double* wavelengths, double* brightness, std::size_t count);
 void BrightnessNeon(const double* wavelengths, double* brightness, std::size_t count);
 
 }  // namespace helligkeit
