@@ -29,9 +29,12 @@ def version():
     return numbers + "+dirty" if os.environ.get("HELLIGKEIT_DIRTY") else numbers
 
 
-library = ("helligkeit", {
+library = ("helligkeit_bundled", {
     # The evaluation, its kernels (each compiled for its instruction set by
     # an attribute, so none needs a flag of its own) and the C interface.
+    # Named so that no installed library stands in for it: the link looks
+    # in the system's library folder before this build's, where
+    # libhelligkeit-dev puts libhelligkeit.so.
     "sources": sorted(str(path) for path in Path("curve").glob("*.cpp")),
     "include_dirs": [".", "curve"],
     "macros": [("HELLIGKEIT_STATIC", None)],

@@ -289,6 +289,13 @@ def check_pip(library, work):
         run(venv / "bin" / "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
             "--no-cache-dir", source, cwd=clone, env=env)
         check_user(f"Python from {name}", [venv / "bin" / "python", USER / "user.py"], env)
+        # The library is inside the extension, whatever the system has.
+        extensions = list(venv.glob("lib/python3*/site-packages/helligkeit/_ufunc*.so"))
+        check(extensions, f"{name}: no extension in {venv}")
+        for extension in extensions:
+            needed = re.findall(r"\(NEEDED\).*\[(.+)\]", output("readelf", "-d", extension))
+            check(not any(needed_name.startswith("libhelligkeit") for needed_name in needed),
+                  f"{name}: {extension.name} needs {needed}, not the library inside it")
 
 
 def main(argv):
