@@ -93,8 +93,6 @@ constinit const SegmentTable kSegmentTable = Filled();
 
 constinit const std::array<std::uint8_t, kLastNm - kFirstNm + 1> kRowAt = kRowIndex;
 
-constinit const std::array<Cubic, kRows + 1> kCubics = kCubicRows;
-
 constinit const std::array<Cubic, kLastNm - kFirstNm + 2> kCubicAt = [] {
   // The last stays all 0.0.
   std::array<Cubic, kLastNm - kFirstNm + 2> cubics{};

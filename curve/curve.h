@@ -46,12 +46,11 @@ extern const std::array<std::uint8_t, kLastNm - kFirstNm + 1> kRowAt;
 
 // A row's four coefficients side by side, c[0] to c[3], so that the vector
 // kernels fetch a row's cubic with one or two loads; within one cache line.
+// 32 bytes, which the AVX kernels' byte offsets count in.
 struct alignas(32) Cubic {
   double c[4];
 };
-
-// The stored rows' cubics: row k (1..87) at index k, index 0 all 0.0.
-extern const std::array<Cubic, SegmentTable::kRows + 1> kCubics;
+static_assert(sizeof(Cubic) == 32);
 
 // For each whole nanometre n from kFirstNm to kLastNm, at n - kFirstNm, the
 // cubic of the row kRowAt[n - kFirstNm]: a wavelength's whole part finds its

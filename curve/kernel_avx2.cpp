@@ -42,23 +42,15 @@ namespace {
   }
 }
 
-// The cubic kCubicAt[n - kFirstNm] for `offset` = 32 n; the first bound is
-// taken off before the pointer moves, so that it stays within the table.
-[[gnu::target("avx2")]] inline __m256d CubicAt(std::uint32_t offset) {
-  static_assert(sizeof(Cubic) == 32);
-  return _mm256_load_pd(reinterpret_cast<const double*>(
-      reinterpret_cast<const char*>(kCubicAt.data()) + (offset - kFirstNm * sizeof(Cubic))));
-}
-
 // The brightness at four located wavelengths.
 [[gnu::target("avx2")]] inline __m256d Four(const std::uint32_t* offset, const double* at) {
   // The four cubics, one per lane, turned into one vector per coefficient:
   // the halves of lanes 0 and 2, and of 1 and 3, side by side, then each
   // pair unpacked.
-  const __m256d r0 = CubicAt(offset[0]);
-  const __m256d r1 = CubicAt(offset[1]);
-  const __m256d r2 = CubicAt(offset[2]);
-  const __m256d r3 = CubicAt(offset[3]);
+  const __m256d r0 = _mm256_load_pd(CubicAt(offset[0]));
+  const __m256d r1 = _mm256_load_pd(CubicAt(offset[1]));
+  const __m256d r2 = _mm256_load_pd(CubicAt(offset[2]));
+  const __m256d r3 = _mm256_load_pd(CubicAt(offset[3]));
   const __m256d low02 = _mm256_permute2f128_pd(r0, r2, 0x20);   // c0 c1 of 0, of 2
   const __m256d high02 = _mm256_permute2f128_pd(r0, r2, 0x31);  // c2 c3 of 0, of 2
   const __m256d low13 = _mm256_permute2f128_pd(r1, r3, 0x20);

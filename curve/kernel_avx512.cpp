@@ -45,20 +45,11 @@ namespace {
   }
 }
 
-// The cubics kCubicAt[n - kFirstNm] for `first_offset` = 32 n and, in the
-// upper half, for `second_offset`.
+// The cubics at `first_offset` and, in the upper half, `second_offset`.
 [[gnu::target("avx512f")]] inline __m512d TwoCubics(std::uint32_t first_offset,
                                                     std::uint32_t second_offset) {
-  static_assert(sizeof(Cubic) == 32);
-  // The first bound is taken off before the pointer moves, so that it stays
-  // within the table.
-  const char* table = reinterpret_cast<const char*>(kCubicAt.data());
-  const auto* first =
-      reinterpret_cast<const double*>(table + (first_offset - kFirstNm * sizeof(Cubic)));
-  const auto* second =
-      reinterpret_cast<const double*>(table + (second_offset - kFirstNm * sizeof(Cubic)));
-  return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_load_pd(first)), _mm256_load_pd(second),
-                            1);
+  return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_load_pd(CubicAt(first_offset))),
+                            _mm256_load_pd(CubicAt(second_offset)), 1);
 }
 
 // The brightness at eight located wavelengths.

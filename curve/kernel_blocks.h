@@ -34,6 +34,14 @@ struct Located {
   std::uint32_t offset[kBlock];
 };
 
+// The cubic kCubicAt[n - kFirstNm] for `offset` = 32 n, as Located holds it;
+// the first bound is taken off before the pointer moves, so that it stays
+// within the table.
+inline const double* CubicAt(std::uint32_t offset) {
+  return reinterpret_cast<const double*>(reinterpret_cast<const char*>(kCubicAt.data()) +
+                                         (offset - kFirstNm * sizeof(Cubic)));
+}
+
 // The address two blocks on from `wavelength`, which the second pass fetches
 // a cache line of at each step, so that an array that comes from memory
 // arrives while the blocks before it are evaluated. A prefetch never

@@ -12,10 +12,10 @@ namespace helligkeit {
 
 namespace {
 
-// The cubic of the row of the whole nanometre in lane `lane` of `whole_nm`.
+// The cubic of the whole nanometre in lane `lane` of `whole_nm`.
 template <int lane>
 const double* CubicAt(int64x2_t whole_nm) {
-  return kCubics[kRowAt[static_cast<std::size_t>(vgetq_lane_s64(whole_nm, lane) - kFirstNm)]].c;
+  return kCubicAt[static_cast<std::size_t>(vgetq_lane_s64(whole_nm, lane) - kFirstNm)].c;
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ namespace helligkeit {
 
 namespace {
 
-// The cubic of the row of the whole nanometre kFirstNm + `nm`.
+// The cubic of the whole nanometre kFirstNm + `nm`.
 inline const double* CubicAt(std::uint64_t nm) {
-  return kCubics[kRowAt[nm]].c;
+  return kCubicAt[nm].c;
 }
 
 }  // namespace
